@@ -1,0 +1,160 @@
+#include "chesd.h"
+
+#include "NeiDat.h"
+#include "check.h"
+
+#include <cstdio>
+
+namespace quib {
+
+Grid::Grid() { clearGrid(*this); }
+
+Grid &clearGrid(Grid &grid) {
+  for (std::int32_t &cell : grid.cells)
+    cell = 0;
+  return grid;
+}
+
+bool isValidVal(int val) { return val > 0 && val < 10; }
+
+bool isValidIndex(int i) { return i > -1 && i < 81; }
+
+int rowOf(int i) {
+  QUIB_CHECK(isValidIndex(i));
+  return i / 9;
+}
+
+int colOf(int i) {
+  QUIB_CHECK(isValidIndex(i));
+  return i % 9;
+}
+
+int blockOf(int i) {
+  QUIB_CHECK(isValidIndex(i));
+  return (rowOf(i) / 3) * 3 + colOf(i) / 3;
+}
+
+int firstEmpty(const Grid &grid) {
+  for (int i = 0; i < 81; ++i)
+    if (grid.cells[i] == 0)
+      return i;
+  return -1;
+}
+
+int countEmpty(const Grid &grid) {
+  int empty = 0;
+  for (std::int32_t cell : grid.cells)
+    if (cell == 0)
+      ++empty;
+  return empty;
+}
+
+std::int32_t &cellAt(Grid &grid, int i) {
+  QUIB_CHECK(isValidIndex(i));
+  return grid.cells[i];
+}
+
+std::int32_t cellAt(const Grid &grid, int i) {
+  QUIB_CHECK(isValidIndex(i));
+  return grid.cells[i];
+}
+
+namespace {
+
+void addIfDigit(NeiDat &set, std::int32_t cell) {
+  if (cell != 0)
+    set.addVal(cell);
+}
+
+} // namespace
+
+int collectRow(const Grid &grid, NeiDat &set, int i) {
+  set.clear();
+  int r = rowOf(i);
+  for (int c = 0; c < 9; ++c)
+    addIfDigit(set, grid.cells[r * 9 + c]);
+  set.sortVals();
+  return set.size;
+}
+
+int collectCol(const Grid &grid, NeiDat &set, int i) {
+  set.clear();
+  int c = colOf(i);
+  for (int r = 0; r < 9; ++r)
+    addIfDigit(set, grid.cells[r * 9 + c]);
+  set.sortVals();
+  return set.size;
+}
+
+int collectBlock(const Grid &grid, NeiDat &set, int i) {
+  set.clear();
+  int b = blockOf(i);
+  int firstRow = (b / 3) * 3;
+  int firstCol = (b % 3) * 3;
+  for (int r = firstRow; r < firstRow + 3; ++r)
+    for (int c = firstCol; c < firstCol + 3; ++c)
+      addIfDigit(set, grid.cells[r * 9 + c]);
+  set.sortVals();
+  return set.size;
+}
+
+bool setVal(Grid &grid, int i, int val) {
+  QUIB_CHECK(isValidIndex(i));
+  QUIB_CHECK(isValidVal(val));
+  NeiDat set;
+  collectRow(grid, set, i);
+  if (set.isVal(val))
+    return false;
+  set.clear();
+  collectCol(grid, set, i);
+  if (set.isVal(val))
+    return false;
+  set.clear();
+  collectBlock(grid, set, i);
+  if (set.isVal(val))
+    return false;
+  grid.cells[i] = val;
+  return true;
+}
+
+bool solve(Grid &grid) {
+  int a = firstEmpty(grid);
+  if (a == -1)
+    return false;
+  bool last = countEmpty(grid) == 1;
+  for (int val = 1; val <= 9; ++val) {
+    // A trial digit stays in the cell until the next setVal overwrites it;
+    // the cell's own value never blocks a different digit.
+    if (setVal(grid, a, val) && (last || solve(grid)))
+      return true;
+  }
+  grid.cells[a] = 0;
+  return false;
+}
+
+namespace {
+
+// One row line, columns 0-8, groups of three; a band's last row also ends
+// the band with an empty line. Text mode: every line end is CR LF.
+bool writeRow(std::FILE *file, const Grid &grid, int r) {
+  const std::int32_t *v = &grid.cells[r * 9];
+  const char *end = r % 3 == 0 ? "\r\n\r\n" : "\r\n";
+  return std::fprintf(file, "%d %d %d   %d %d %d   %d %d %d%s", v[0], v[1],
+                      v[2], v[3], v[4], v[5], v[6], v[7], v[8], end) > 0;
+}
+
+} // namespace
+
+bool writeGrid(const Grid &grid, const char *fileName) {
+  std::FILE *file = std::fopen(fileName, "wb");
+  if (file == nullptr)
+    return false;
+  bool written = true;
+  for (int r = 8; r >= 0; --r)
+    written = writeRow(file, grid, r) && written;
+  // A write error may surface only when the buffer is written out at close.
+  bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+} // namespace quib

@@ -1,0 +1,2 @@
+// Placeholder until the terminal layer lands.
+#include "console.h"
