@@ -51,8 +51,7 @@ void writeAll(const char *data, int len) {
 
 } // namespace
 
-int formatCheckReport(char *out, const char *text, const char *file,
-                      int line) {
+int formatCheckReport(char *out, const char *text, const char *file, int line) {
   int len = 0;
   len = appendCut(out, len, "Assertion failed: ");
   len = appendCut(out, len, text);

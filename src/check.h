@@ -29,8 +29,7 @@ inline void check(bool cond, const char *text, const char *file, int line) {
 
 // Formats the first report line into out (capacity at least 270 bytes) and
 // returns its length. Exposed so that the cut can be tested byte by byte.
-int formatCheckReport(char *out, const char *text, const char *file,
-                      int line);
+int formatCheckReport(char *out, const char *text, const char *file, int line);
 
 // A function run after the report and before the process ends; one at a
 // time, nullptr for none. It must only use async-signal-safe calls.
