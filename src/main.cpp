@@ -1,4 +1,257 @@
-// Placeholder entry point until the program shell lands.
+// The program shell: entry function, command-line dispatch, the information
+// texts, the web prompt and the interactive run.
 #include "main.h"
 
-int main() { return 0; }
+#include "ConioChesd.h"
+#include "chesd.h"
+#include "console.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace quib {
+
+namespace {
+
+// The project's web host lives under a reserved example domain, so that the
+// page address never leads anywhere real.
+#define QUIB_WEB_HOST "www.quib.example"
+
+constexpr const char *webHost = QUIB_WEB_HOST;
+// The handler for web addresses needs a scheme in front of the page address.
+constexpr const char *pageUrl = "http://" QUIB_WEB_HOST "/cpp/sudoku";
+
+#undef QUIB_WEB_HOST
+
+constexpr const char *version = "0.9.1";
+// The compiler's own texts, "Mmm dd yyyy" and "hh:mm:ss". A day below 10 is
+// padded with a blank ("Nov  6 2013"), as the language defines the form.
+constexpr const char *buildDate = __DATE__;
+constexpr const char *buildTime = __TIME__;
+
+// Standard error is in text mode like standard output: every "\n" goes out
+// as CR LF.
+void writeErrorText(const char *text) {
+  for (const char *p = text; *p != '\0'; ++p) {
+    if (*p == '\n')
+      std::fputc('\r', stderr);
+    std::fputc(*p, stderr);
+  }
+}
+
+void reportOnStderr(const char *text) {
+  writeErrorText(text);
+  writeErrorText("\n");
+  std::fflush(stderr);
+}
+
+bool isYesKey(int code) {
+  switch (code) {
+  case 13:  // Return
+  case 10:  // line feed, Ctrl+Return
+  case 32:  // space bar
+  case 'J': // Ja
+  case 'j':
+  case 'Y': // yes
+  case 'y':
+    return true;
+  default:
+    return false;
+  }
+}
+
+// The part of the handler's start that runs in the grandchild: detached from
+// the terminal and from everything the program has open, then the handler
+// itself. Only async-signal-safe calls between fork and exec.
+[[noreturn]] void execHandler(const char *url) {
+  int null = ::open("/dev/null", O_RDWR);
+  if (null >= 0) {
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+  }
+  // The terminal's descriptor and any other the program holds stay here.
+  if (::close_range(3, ~0U, 0) != 0) {
+    long maxFd = ::sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (maxFd > 0 ? maxFd : 1024); ++fd)
+      ::close(fd);
+  }
+  // The handler starts with the default signal dispositions and no signal
+  // blocked, whatever the program had set.
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig)
+    ::sigaction(sig, &dfl, nullptr);
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+  // execvp takes the vector as non-const for historical reasons; it does
+  // not write to it.
+  char *args[] = {const_cast<char *>("xdg-open"), const_cast<char *>(url),
+                  nullptr};
+  ::execvp(args[0], args);
+  ::_exit(127);
+}
+
+// Opens the page with the desktop's default handler for web addresses and
+// returns at once. The handler runs in a new session with its standard
+// streams on /dev/null; it is started by a short-lived intermediate child,
+// so that it is never the program's own child: the program reaps the
+// intermediate at once and never waits for, or hears of, the handler. A
+// failure anywhere is silent.
+void openWebPage(const char *url) {
+  pid_t intermediate = ::fork();
+  if (intermediate < 0)
+    return;
+  if (intermediate == 0) {
+    ::setsid();
+    pid_t handler = ::fork();
+    if (handler == 0)
+      execHandler(url);
+    ::_exit(0);
+  }
+  int status;
+  while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+} // namespace
+
+int runGuarded(int (*body)(int, char **), int argc, char **argv) {
+  try {
+    return body(argc, argv);
+  } catch (const char *text) {
+    reportOnStderr(text);
+    return 1;
+  } catch (...) {
+    reportOnStderr("Unbehandelte Exception");
+    return 1;
+  }
+}
+
+int runProgram(int argc, char **argv) {
+  if (argc != 2)
+    return runInteractive();
+  const char *arg = argv[1];
+  auto is = [arg](const char *option) { return std::strcmp(arg, option) == 0; };
+  if (is("-v") || is("--version") || is("-i") || is("--info"))
+    return showVersion();
+  if (is("-h") || is("--help") || is("?"))
+    return showHelp();
+  return showUsageError();
+}
+
+int showVersion() {
+  printText("\n"
+            "   Quib - Sudoku Solver\n"
+            "\n"
+            "   Version %s, %s, %s\n"
+            "   %s\n",
+            version, buildDate, buildTime, webHost);
+  return offerWebPage();
+}
+
+int showHelp() {
+  // "k\xF6" "nnen": the single Latin-1 byte for the o umlaut; the literal is
+  // split so that the 'n' after it is not read as a further hex digit.
+  printText(
+      "   \n"
+      "   Die Eingabe des Sudokus erfolgt wie bei einem Texteditor oder wie\n"
+      "   bei einer Textverarbeitung.\n"
+      "   \n"
+      "   Den Cursor mit den Pfeiltasten bewegen. An der richtigen Position\n"
+      "   durch eine Taste von '1' .. '9' die entsprechende Ziffer in des\n"
+      "   Spielfeld eintragen.\n"
+      "   \n"
+      "   Falsche Eingaben k\xF6"
+      "nnen durch Ueberschreiben korrigiert werden.\n"
+      "   Mit ENTF oder BACKSPACE werden Eintraege an falschen Positionen\n"
+      "   vollstaendig geloescht. \n"
+      "   \n"
+      "   Mit RETURN wird die Eingabe beendet und das Sudoku geloest. Mit\n"
+      "   ESC wird das Programm beendet, ohne das Sudoku zu loesen.\n"
+      "   \n");
+  return offerWebPage();
+}
+
+int showUsageError() {
+  printText("   \n"
+            "  Ungueltiger Parameter auf der Kommandozeile\n"
+            "   \n"
+            "  Gueltige Parameter:\n"
+            "   \n"
+            "  ?, --help, -h: Zeigt einen Hilfetext an.\n"
+            "  --version, -v: Zeigt die Version von QUIB an.\n"
+            "  --info, i:     Zeigt die Version von QUIB an.\n");
+  return 0;
+}
+
+int offerWebPage() {
+  printText("   Gehe fuer mehr Informationen und die neueste Version\n"
+            "   auf %s (J/N)? ",
+            webHost);
+  if (!isYesKey(readKey())) {
+    printText("N\n");
+    return 0;
+  }
+  printText("J\n");
+  // The echo is on the screen before the handler starts: standard output is
+  // buffered when it is not a terminal, and the child must not inherit
+  // unwritten bytes either.
+  std::fflush(nullptr);
+  openWebPage(pageUrl);
+  return 0;
+}
+
+int runInteractive() {
+  Grid grid; // a new grid is empty
+  if (!editGrid(grid)) {
+    clearScreen();
+    setCursorShape(2);
+    return 0;
+  }
+  const bool solved = solve(grid);
+  if (solved) {
+    showSolution(grid);
+    setCursorShape(0);
+  }
+  clearScreen();
+  setCursorShape(2);
+  if (!solved)
+    printText("Konnte keine Loesung finden\n");
+  return 0;
+}
+
+} // namespace quib
+
+#ifndef QUIB_NO_ENTRY_POINT
+
+namespace {
+
+// The console layer is open before main's first statement and closed at the
+// program's normal end, after main has returned.
+struct ConsoleSession {
+  ConsoleSession() { quib::openConsole(); }
+  ~ConsoleSession() { quib::closeConsole(); }
+  ConsoleSession(const ConsoleSession &) = delete;
+  ConsoleSession &operator=(const ConsoleSession &) = delete;
+};
+
+ConsoleSession consoleSession;
+
+} // namespace
+
+int main(int argc, char **argv) {
+  return quib::runGuarded(quib::runProgram, argc, argv);
+}
+
+#endif

@@ -6,6 +6,11 @@
 // "-i", "--info": the banner; "-h", "--help", "?": the help text; anything
 // else: the invalid-parameter text); every other count runs the solver.
 // Every function returns the exit status, which is 0 for each normal end.
+//
+// offerWebPage reads one key: Return, line feed, space, 'J', 'j', 'Y' and
+// 'y' answer yes and start the desktop's handler for web addresses
+// (xdg-open) detached, after the echo is out; every other code, -1 (no
+// terminal) included, answers no.
 #pragma once
 
 namespace quib {
@@ -16,5 +21,12 @@ int showHelp();
 int showUsageError();
 int offerWebPage();
 int runInteractive();
+
+// The entry function's two top-level handlers around body(argc, argv): a
+// thrown text (const char *) is written to standard error followed by a line
+// end, any other exception as "Unbehandelte Exception" and a line end; both
+// in text mode (CR LF), flushed, and the result is then 1. Otherwise the
+// result is body's.
+int runGuarded(int (*body)(int, char **), int argc, char **argv);
 
 } // namespace quib
