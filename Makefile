@@ -20,6 +20,22 @@ bench: configure
 	cmake --build $(BUILD) --parallel --target quib_bench
 	./$(BUILD)/bench/quib_bench
 
+# The key decoder's fuzz target, built with clang in its own directory and
+# run for FUZZ_TIME seconds; new inputs go to $(FUZZ_BUILD)/corpus, findings
+# to $(FUZZ_BUILD)/artifacts. FUZZ_ARGS passes more libFuzzer options.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_CXX ?= clang++
+FUZZ_TIME ?= 120
+FUZZ_ARGS ?=
+
+fuzz:
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) $(FUZZ_CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) --parallel
+	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/artifacts
+	./$(FUZZ_BUILD)/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=64 \
+	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ \
+	  $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
+
 install: all
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
