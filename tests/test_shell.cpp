@@ -26,7 +26,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -435,23 +434,35 @@ protected:
 };
 
 // The banner's date and time as the program printed them, checked for their
-// form: "Mmm dd yyyy" (a day below 10 padded with a blank) and "hh:mm:ss".
+// form: "Mmm dd yyyy" (a day below 10 padded with a blank, no leading zero)
+// and "hh:mm:ss".
 bool parseBanner(const std::string &out, std::string &date, std::string &time) {
-  static const std::regex form("^\r\n   Quib - Sudoku Solver\r\n\r\n"
-                               "   Version 0\\.9\\.1, "
-                               "((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|"
-                               "Nov|Dec) ([ 12][0-9]|3[01]) (20[0-9]{2})), "
-                               "(([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9])"
-                               "\r\n");
-  std::smatch m;
-  if (!std::regex_search(out, m, form))
+  const std::string head = "\r\n   Quib - Sudoku Solver\r\n\r\n"
+                           "   Version 0.9.1, ";
+  if (out.compare(0, head.size(), head) != 0 || out.size() < head.size() + 23 ||
+      out.compare(head.size() + 11, 2, ", ") != 0 ||
+      out.compare(head.size() + 21, 2, "\r\n") != 0)
     return false;
-  const std::string day = m[3];
-  if (day == " 0" || day[0] == '0')
-    return false;
-  date = m[1];
-  time = m[5];
-  return true;
+  date = out.substr(head.size(), 11);
+  time = out.substr(head.size() + 13, 8);
+  auto digits = [](const std::string &s, std::size_t from, std::size_t n) {
+    return std::all_of(s.begin() + from, s.begin() + from + n,
+                       [](char c) { return c >= '0' && c <= '9'; });
+  };
+  const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  const std::size_t month = months.find(date.substr(0, 3));
+  const int day =
+      date[4] == ' ' ? date[5] - '0' : (date[4] - '0') * 10 + (date[5] - '0');
+  const bool dateOk = month != std::string::npos && month % 3 == 0 &&
+                      date[3] == ' ' &&
+                      (date[4] == ' ' || (date[4] >= '1' && date[4] <= '3')) &&
+                      digits(date, 5, 1) && day >= 1 && day <= 31 &&
+                      date[6] == ' ' && digits(date, 7, 4);
+  const bool timeOk = digits(time, 0, 2) && time[2] == ':' &&
+                      digits(time, 3, 2) && time[5] == ':' &&
+                      digits(time, 6, 2) && time.substr(0, 2) <= "23" &&
+                      time[3] <= '5' && time[6] <= '5';
+  return dateOk && timeOk;
 }
 
 TEST_F(ShellTest, VersionOptionsPrintBannerAndPromptAnsweredNoWithoutTerminal) {
