@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -47,7 +46,7 @@ void writeErrorText(const char *text) {
 }
 
 void reportOnStderr(const char *text) {
-  writeErrorText(text);
+  writeErrorText(text != nullptr ? text : "");
   writeErrorText("\n");
   std::fflush(stderr);
 }
