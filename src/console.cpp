@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -1016,12 +1015,9 @@ void openConsole() {
     console.width = size.ws_col;
     console.height = size.ws_row;
   }
-  struct stat out;
-  struct stat tty;
-  console.stdoutIsConsole = console.tty >= 0 && ::fstat(1, &out) == 0 &&
-                            ::fstat(console.tty, &tty) == 0 &&
-                            S_ISCHR(out.st_mode) && S_ISCHR(tty.st_mode) &&
-                            out.st_rdev == tty.st_rdev;
+  // /dev/tty is a device of its own, so its descriptor cannot be compared
+  // with fd 1; tcgetsid succeeds only on the controlling terminal.
+  console.stdoutIsConsole = console.tty >= 0 && ::tcgetsid(1) != -1;
   const char *term = std::getenv("TERM");
   console.linuxConsole = term != nullptr && std::strncmp(term, "linux", 5) == 0;
   textStream();
