@@ -572,20 +572,22 @@ struct Console {
   termios quiet{};
   termios raw{};
   // Bytes the terminal sent that are not decoded yet (type-ahead).
-  unsigned char input[512];
+  unsigned char input[512]{};
   std::size_t inputLen = 0;
   // Drawing waiting to go out in one write.
-  char drawing[4096];
+  char drawing[4096]{};
   std::size_t drawingLen = 0;
   // Standard output in text mode.
   FILE *text = nullptr;
-  char textBuffer[512];
+  char textBuffer[512]{};
   // Continuation bytes still expected for the UTF-8 character that
   // standard output text is in the middle of (cursor keeping only).
   int textContinuations = 0;
 };
 
-Console console;
+// constinit: the layer is opened from a static constructor in another
+// source, which may run before this file's dynamic initialisers would.
+constinit Console console;
 
 // What the signal handlers need to know, written only with the handlers'
 // view in mind: the mode in force and whether the layer hid the cursor.
