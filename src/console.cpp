@@ -1009,6 +1009,13 @@ void openConsole() {
   console.open = true;
   console.pendingKeyCode = -1;
   console.tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (console.tty >= 0 && console.tty <= 2) {
+    // A standard stream was closed at start; the terminal must not take
+    // its place, or standard output would land on it.
+    const int moved = ::fcntl(console.tty, F_DUPFD_CLOEXEC, 3);
+    ::close(console.tty);
+    console.tty = moved;
+  }
   console.width = 80;
   console.height = 24;
   winsize size;

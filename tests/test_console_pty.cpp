@@ -13,8 +13,10 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // Generous, for a loaded machine and the sanitizers; waits end as soon as
 // the awaited thing happens.
-constexpr auto patience = std::chrono::seconds(20);
+constexpr auto patience = std::chrono::seconds(10);
 
 enum class StdoutTo { terminal, file, pipe, full };
 
@@ -78,7 +80,8 @@ int high(int fd) {
 // One run of the helper program on a fresh pseudo-terminal.
 class Session {
 public:
-  explicit Session(const std::vector<std::string> &steps, Options options = {})
+  // steps: the helper's steps, separated by spaces.
+  explicit Session(const std::string &steps, Options options = {})
       : options_(options) {
     winsize size{};
     size.ws_col = options.width;
@@ -117,7 +120,11 @@ public:
     const int outWrite = out[1] >= 0 ? high(out[1]) : -1;
     const int null = high(::open("/dev/null", O_RDWR | O_CLOEXEC));
     std::vector<std::string> args{TEST_CONSOLE_HELPER};
-    args.insert(args.end(), steps.begin(), steps.end());
+    for (std::size_t at = 0; at < steps.size();) {
+      const std::size_t end = std::min(steps.find(' ', at), steps.size());
+      args.push_back(steps.substr(at, end - at));
+      at = end + 1;
+    }
     std::vector<char *> argv;
     for (std::string &arg : args)
       argv.push_back(arg.data());
@@ -192,7 +199,7 @@ public:
     ended_[0] = true;
   }
 
-  // The next report line of the helper, or "" after the patience ran out.
+  // The next report line of the helper, or "" when none comes.
   std::string nextReport() {
     const auto end = Clock::now() + patience;
     for (;;) {
@@ -203,7 +210,7 @@ public:
         pump(0);
         return line;
       }
-      if (Clock::now() > end) {
+      if (Clock::now() > end || (gone() && ended_[1])) {
         ADD_FAILURE() << "no report; terminal got " << show(screen_);
         return "";
       }
@@ -219,29 +226,25 @@ public:
   // Waits until the helper has ended and returns its wait status.
   int finish() {
     const auto end = Clock::now() + patience;
-    int status = 0;
-    for (;;) {
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_)
-        break;
+    while (!gone()) {
       if (Clock::now() > end) {
         ADD_FAILURE() << "helper did not end; terminal got " << show(screen_);
         ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
+        ::waitpid(pid_, &status_, 0);
+        finished_ = true;
         break;
       }
       pump(10);
     }
-    finished_ = true;
     pump(0);
-    return status;
+    return status_;
   }
 
   // Polls until pred holds for the terminal's mode.
   template <typename Pred> bool waitForMode(Pred pred) {
     const auto end = Clock::now() + patience;
     while (!pred(mode())) {
-      if (Clock::now() > end)
+      if (Clock::now() > end || gone())
         return false;
       pump(5);
     }
@@ -249,6 +252,13 @@ public:
   }
 
 private:
+  // Whether the helper has ended (its status is then kept).
+  bool gone() {
+    if (!finished_ && ::waitpid(pid_, &status_, WNOHANG) == pid_)
+      finished_ = true;
+    return finished_;
+  }
+
   [[noreturn]] void startChild(char **argv, int goRead, int reportWrite,
                                int outWrite, int null) {
     ::setsid();
@@ -315,6 +325,7 @@ private:
   int out_ = -1;
   pid_t pid_ = -1;
   bool finished_ = false;
+  int status_ = 0;
   bool ended_[3] = {false, false, false};
   termios original_{};
   std::string screen_;
@@ -342,7 +353,7 @@ void expectKilledBy(int status, int sig) {
 // ---------------------------------------------------------------------------
 
 TEST(ConsolePty, KeysTypedBetweenCallsComeBackInOrderWithoutEcho) {
-  Session run({"R", "W", "R", "R", "R", "R", "R", "R", "R", "R", "R"});
+  Session run("R W R R R R R R R R R");
   run.typeKey("a");
   run.expectReports({"k97", "w"});
   EXPECT_TRUE(isQuietMode(run.mode()));
@@ -359,7 +370,7 @@ TEST(ConsolePty, KeysTypedBetweenCallsComeBackInOrderWithoutEcho) {
 }
 
 TEST(ConsolePty, SignalAndFlowControlKeysArriveAsKeysWhileReadKeyWaits) {
-  Session run({"R", "R", "R", "R"});
+  Session run("R R R R");
   for (const char *key : {"\x03", "\x1a", "\x13", "\x11"}) {
     run.typeKey(key);
     std::string expected = "k";
@@ -370,13 +381,20 @@ TEST(ConsolePty, SignalAndFlowControlKeysArriveAsKeysWhileReadKeyWaits) {
 }
 
 TEST(ConsolePty, LoneEscIsEscOnceNoMoreBytesCome) {
-  Session run({"R", "R", "R", "R"});
+  Session run("R R R R R R");
   run.typeKey("\x1b"); // nothing follows: the short wait decides
   run.expectReports({"k27"});
   run.typeKey("\x1bx"); // one burst: Alt+X
   run.expectReports({"k0", "k45"});
   run.typeKey("q");
   run.expectReports({"k113"});
+  // A sequence split over two writes, the second within the short wait,
+  // is still one key.
+  run.typeKey("\x1b[");
+  const timespec gap{0, 5 * 1000 * 1000};
+  ::nanosleep(&gap, nullptr);
+  run.type("A");
+  run.expectReports({"k0", "k72"});
   expectExited(run.finish(), 0);
 }
 
@@ -384,7 +402,7 @@ TEST(ConsolePty, HangupGivesMinusOne) {
   // SIGHUP ignored, so that the hangup itself reaches readKey.
   Options options;
   options.ignoredSignals = {SIGHUP};
-  Session run({"R", "R"}, options);
+  Session run("R R", options);
   run.typeKey("z");
   run.expectReports({"k122"});
   ASSERT_TRUE(run.waitForMode(isRawMode));
@@ -399,29 +417,26 @@ TEST(ConsolePty, OriginalModeIsRestoredAtEveryEnd) {
   enum class Trigger { go, kill, type };
   struct End {
     const char *what;
-    const char *lastStep; // nullptr: none
+    const char *steps;
     Trigger trigger;
     int value;        // signal for kill, byte for type
     int exitCode;     // -1: killed by killSignal
     int killSignal;   //
     bool showsCursor; // the hidden cursor is shown on the way out
   } ends[] = {
-      {"normal end", nullptr, Trigger::go, 0, 0, 0, false},
-      {"exit()", "X7", Trigger::go, 0, 7, 0, false},
-      {"failed assertion", "A", Trigger::go, 0, 3, 0, true},
-      {"SIGTERM", nullptr, Trigger::kill, SIGTERM, -1, SIGTERM, true},
-      {"SIGHUP", nullptr, Trigger::kill, SIGHUP, -1, SIGHUP, true},
-      {"SIGQUIT", nullptr, Trigger::kill, SIGQUIT, -1, SIGQUIT, true},
-      {"Ctrl+C between calls", nullptr, Trigger::type, 0x03, -1, SIGINT, true},
-      {"Ctrl+\\ between calls", nullptr, Trigger::type, 0x1c, -1, SIGQUIT,
+      {"normal end", "U0 R W", Trigger::go, 0, 0, 0, false},
+      {"exit()", "U0 R W X7", Trigger::go, 0, 7, 0, false},
+      {"failed assertion", "U0 R W A", Trigger::go, 0, 3, 0, true},
+      {"SIGTERM", "U0 R W", Trigger::kill, SIGTERM, -1, SIGTERM, true},
+      {"SIGHUP", "U0 R W", Trigger::kill, SIGHUP, -1, SIGHUP, true},
+      {"SIGQUIT", "U0 R W", Trigger::kill, SIGQUIT, -1, SIGQUIT, true},
+      {"Ctrl+C between calls", "U0 R W", Trigger::type, 0x03, -1, SIGINT, true},
+      {"Ctrl+\\ between calls", "U0 R W", Trigger::type, 0x1c, -1, SIGQUIT,
        true},
   };
   for (const End &end : ends) {
     SCOPED_TRACE(end.what);
-    std::vector<std::string> steps{"U0", "R", "W"};
-    if (end.lastStep != nullptr)
-      steps.push_back(end.lastStep);
-    Session run(steps);
+    Session run(end.steps);
     run.typeKey("x");
     run.expectReports({"k120", "w"});
     ASSERT_TRUE(isQuietMode(run.mode()));
@@ -453,7 +468,7 @@ TEST(ConsolePty, OriginalModeIsRestoredAtEveryEnd) {
 TEST(ConsolePty, SignalIgnoredAtStartStaysIgnored) {
   Options options;
   options.ignoredSignals = {SIGTERM};
-  Session run({"R", "W", "R"}, options);
+  Session run("R W R", options);
   run.typeKey("x");
   run.expectReports({"k120", "w"});
   ::kill(run.pid(), SIGTERM);
@@ -465,7 +480,7 @@ TEST(ConsolePty, SignalIgnoredAtStartStaysIgnored) {
 }
 
 TEST(ConsolePty, CtrlZStopsWithTheOriginalModeAndContinuesInTheLayersMode) {
-  Session run({"J", "U0", "R", "W", "R"});
+  Session run("J U0 R W R");
   run.typeKey("x");
   run.expectReports({"k120", "w"});
   ASSERT_TRUE(isQuietMode(run.mode()));
@@ -612,95 +627,80 @@ private:
   bool pendingWrap_ = false;
 };
 
+// Each case draws on a 10 x 5 screen; the picture is the screen afterwards
+// (rows padded with blanks) and (x, y) the cursor.
 TEST(ConsolePty, CursorKeeping) {
-  struct Cell {
-    int x;
-    int y;
-    char c;
-  };
   struct Case {
     const char *what;
-    std::vector<std::string> steps;
-    std::vector<Cell> cells;
-    std::vector<int> blankRows;
-    int x; // the cursor afterwards
+    const char *steps;
+    std::vector<std::string> picture;
+    int x;
     int y;
     int bells;
   } cases[] = {
       {"moveCursor outside the screen is ignored",
-       {"C", "M3,2", "M0,5", "M11,5", "M5,0", "M5,6", "M-1,-1", "Sx"},
-       {{3, 2, 'x'}},
-       {1, 3, 4, 5},
+       "C M3,2 M0,5 M11,5 M5,0 M5,6 M-1,-1 Sx",
+       {"", "  x", "", "", ""},
        4,
        2,
        0},
-      {"right edge: the next row at once, line feed keeps column 1",
-       {"C", "M10,2", "SA", "P10", "SB"},
-       {{10, 2, 'A'}, {1, 4, 'B'}},
-       {1, 3, 5},
+      {"right edge: on to the next row at once; line feed keeps the column",
+       "C M10,2 SA P10 SB",
+       {"", "         A", "", "B", ""},
        2,
        4,
        0},
-      {"bottom-right corner scrolls the screen up",
-       {"C", "M1,1", "Stop", "M1,5", "Sz", "M10,5", "SA", "SB"},
-       {{1, 4, 'z'}, {10, 4, 'A'}, {1, 5, 'B'}},
-       {1},
+      {"bottom-right corner: the screen scrolls up one row",
+       "C M1,1 Stop M1,5 Sz M10,5 SA SB",
+       {"", "", "", "z        A", "B"},
        2,
        5,
        0},
       {"line feed on the bottom row scrolls and keeps the column",
-       {"C", "M4,5", "SF", "P10", "SG"},
-       {{4, 4, 'F'}, {5, 5, 'G'}},
-       {1, 2, 3},
+       "C M4,5 SF P10 SG",
+       {"", "", "", "   F", "    G"},
        6,
        5,
        0},
       {"backspace moves left without erasing, not past column 1",
-       {"C", "M5,3", "SAB", "P8", "P8", "SC", "M1,4", "P8", "SD"},
-       {{5, 3, 'C'}, {6, 3, 'B'}, {1, 4, 'D'}},
-       {1, 2, 5},
+       "C M5,3 SAB P8 P8 SC M1,4 P8 SD",
+       {"", "", "    CB", "D", ""},
        2,
        4,
        0},
-      {"carriage return and bell",
-       {"C", "M6,1", "P13", "SE", "M2,2", "P7", "SH"},
-       {{1, 1, 'E'}, {2, 2, 'H'}},
-       {3, 4, 5},
+      {"carriage return; the bell changes nothing",
+       "C M6,1 P13 SE M2,2 P7 SH",
+       {"E", " H", "", "", ""},
        3,
        2,
        1},
-      {"other bytes show as one cell each",
-       {"C", "P1", "P200", "P127", "SA"},
-       {{1, 1, '?'}, {2, 1, '?'}, {3, 1, '?'}, {4, 1, 'A'}},
-       {2, 3, 4, 5},
+      {"other bytes take one cell each",
+       "C P1 P200 P127 SA",
+       {"???A", "", "", "", ""},
        5,
        1,
        0},
-      {"printText moves the cursor, a full row goes on to the next",
-       {"C", "T1234567890", "P10", "SX"},
-       {{1, 1, '1'}, {10, 1, '0'}, {1, 3, 'X'}},
-       {2, 4, 5},
+      {"printText moves the cursor; a full row goes on to the next",
+       "C T1234567890 P10 SX",
+       {"1234567890", "", "X", "", ""},
        2,
        3,
        0},
       {"printText line end, then drawing after the text",
-       {"C", "Tab\\ncd", "SY"},
-       {{1, 1, 'a'}, {1, 2, 'c'}, {3, 2, 'Y'}},
-       {3, 4, 5},
+       "C Tab\\ncd SY",
+       {"ab", "cdY", "", "", ""},
        4,
        2,
        0},
       {"clearScreen, then printText at the top left",
-       {"M4,4", "Sjunk", "C", "Tq"},
-       {{1, 1, 'q'}},
-       {2, 3, 4, 5},
+       "M4,4 Sjunk C Tq",
+       {"q", "", "", "", ""},
        2,
        1,
        0},
       {"ringBell leaves the position",
-       {"C", "M3,3", "B", "SZ"},
-       {{3, 3, 'Z'}},
-       {1, 2, 4, 5},
+       "C M3,3 B SZ",
+       {"", "", "  Z", "", ""},
        4,
        3,
        1},
@@ -715,15 +715,103 @@ TEST(ConsolePty, CursorKeeping) {
     Screen screen(10, 5);
     screen.feed(run.screen());
     SCOPED_TRACE(screen.dump() + "\nfrom " + show(run.screen()));
-    for (const Cell &cell : c.cells)
-      EXPECT_EQ(screen.at(cell.x, cell.y), cell.c)
-          << "at " << cell.x << "," << cell.y;
-    for (int y : c.blankRows)
-      EXPECT_EQ(screen.row(y), std::string(10, ' ')) << "row " << y;
+    for (int y = 1; y <= 5; ++y) {
+      std::string expected = c.picture[static_cast<std::size_t>(y - 1)];
+      expected.resize(10, ' ');
+      EXPECT_EQ(screen.row(y), expected) << "row " << y;
+    }
     EXPECT_EQ(screen.x, c.x);
     EXPECT_EQ(screen.y, c.y);
     EXPECT_EQ(screen.bells, c.bells);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Cursor shapes and standard output
+// ---------------------------------------------------------------------------
+
+TEST(ConsolePty, CursorShapesOnlyWhenStandardOutputIsATerminal) {
+  struct Case {
+    const char *term;
+    StdoutTo stdoutTo;
+    const char *expected;
+  } cases[] = {
+      {"xterm-256color", StdoutTo::terminal,
+       "\033[?25l\033[?25h\033[2 q\033[?25h\033[0 q"},
+      {"linux", StdoutTo::terminal,
+       "\033[?25l\033[?25h\033[?8c\033[?25h\033[?0c"},
+      {"xterm-256color", StdoutTo::file, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.term);
+    Options options;
+    options.term = c.term;
+    options.stdoutTo = c.stdoutTo;
+    Session run("U0 U1 U2 U7", options);
+    expectExited(run.finish(), 0);
+    EXPECT_EQ(show(run.screen()), show(c.expected));
+    if (c.stdoutTo == StdoutTo::file) {
+      EXPECT_EQ(run.output(), "");
+    }
+  }
+}
+
+TEST(ConsolePty, StandardOutputInAFileIsTextModeAndLeavesTheDrawing) {
+  Options options;
+  options.stdoutTo = StdoutTo::file;
+  Session run("C Ta\\nb\\n B Tx%sy M2,2 Sq", options);
+  run.expectReports({"p4", "p4"});
+  expectExited(run.finish(), 0);
+  EXPECT_EQ(show(run.output()), show("a\r\nb\r\n\ax%sy"));
+  EXPECT_EQ(show(run.screen()), show("\033[H\033[2J\033[2;2Hq"));
+}
+
+TEST(ConsolePty, StandardOutputOnTheTerminalIsUnbuffered) {
+  Session run("Thello\\n W B W");
+  run.expectReports({"p6", "w"});
+  // The layer's CR LF, of which the terminal's ONLCR turns LF into CR LF.
+  EXPECT_EQ(show(run.screen()), show("hello\r\r\n"));
+  run.go();
+  run.expectReports({"w"});
+  EXPECT_EQ(show(run.screen()), show("hello\r\r\n\a"));
+  run.go();
+  expectExited(run.finish(), 0);
+}
+
+TEST(ConsolePty, StandardOutputInAPipeIsBufferedBy512Bytes) {
+  Options options;
+  options.stdoutTo = StdoutTo::pipe;
+  Session run("L511 W L2 W Tz\\n", options);
+  run.expectReports({"p511", "w"});
+  EXPECT_EQ(run.output().size(), 0u);
+  run.go();
+  run.expectReports({"p2", "w"});
+  EXPECT_EQ(run.output(), std::string(512, 'x'));
+  run.go();
+  run.expectReports({"p2"});
+  expectExited(run.finish(), 0);
+  EXPECT_EQ(run.output(), std::string(513, 'x') + "z\r\n");
+}
+
+TEST(ConsolePty, FailedWriteGivesMinusOne) {
+  Options options;
+  options.stdoutTo = StdoutTo::full;
+  // The first text waits in the buffer; the second fills it, and writing
+  // it out fails.
+  Session run("Tab L600", options);
+  run.expectReports({"p2", "p-1"});
+  expectExited(run.finish(), 0);
+}
+
+TEST(ConsolePty, WithoutATerminalReadKeyFailsAndOnlyTextIsWritten) {
+  Options options;
+  options.controllingTerminal = false;
+  options.stdoutTo = StdoutTo::pipe;
+  Session run("C M1,1 Sabc P10 U0 R R Thi\\n B", options);
+  run.expectReports({"k-1", "k-1", "p3"});
+  expectExited(run.finish(), 0);
+  EXPECT_EQ(show(run.output()), show("hi\r\n\a"));
+  EXPECT_EQ(run.screen(), "");
 }
 
 } // namespace
