@@ -19,8 +19,8 @@
 //              group in the foreground, with this process as its shell;
 //              reports "stopped <pid>" when the job stops, and ends as the
 //              job ended
-// Reports are lines on fd 4, when it is open. The layer is opened first and
-// closed after the last step, as the real program's entry point does.
+// Reports are lines on fd 4, when it is open. The layer is opened before
+// main and closed after it, as in the real program.
 #include "check.h"
 #include "console.h"
 
@@ -179,6 +179,17 @@ void runAsJob() {
   }
 }
 
+// The layer is open before main's first statement and closed after main
+// has returned, from a static object as in the real program.
+struct ConsoleSession {
+  ConsoleSession() { quib::openConsole(); }
+  ~ConsoleSession() { quib::closeConsole(); }
+  ConsoleSession(const ConsoleSession &) = delete;
+  ConsoleSession &operator=(const ConsoleSession &) = delete;
+};
+
+ConsoleSession consoleSession;
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -187,9 +198,7 @@ int main(int argc, char **argv) {
     runAsJob();
     first = 2;
   }
-  quib::openConsole();
   for (int i = first; i < argc; ++i)
     runStep(argv[i], argc);
-  quib::closeConsole();
   return 0;
 }
