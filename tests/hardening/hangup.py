@@ -30,6 +30,7 @@ import tempfile
 import termios
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from tmux_pane import DEADLINE, Failure, proc_stat

@@ -25,6 +25,7 @@ import os
 import random
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from tmux_pane import (Failure, Pane, cell_cursor, grid_screen,

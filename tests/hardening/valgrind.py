@@ -13,6 +13,7 @@ import os
 import re
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from tmux_pane import (CELL_X, CELL_Y, Failure, Pane, grid_screen,
