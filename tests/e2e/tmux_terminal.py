@@ -83,9 +83,14 @@ class Terminal:
         self.socket = os.path.join(self.dir, "tmux.sock")
         self.env = {k: v for k, v in os.environ.items() if k != "TMUX"}
         self.runs = 0
-        # A session that only keeps the server up between runs.
+        # A session that keeps the server up between runs and ends it, with
+        # every program still running in it, once this test process is
+        # gone, however it ended.
+        watchdog = (f"while kill -0 {os.getpid()} 2>/dev/null; do sleep 1; "
+                    f"done; exec tmux -S {shlex.quote(self.socket)} "
+                    "kill-server")
         self.tmux("new-session", "-d", "-x", str(WIDTH), "-y", str(HEIGHT),
-                  "-s", "keep", "exec sleep 86400")
+                  "-s", "keep", watchdog)
         # window-size is set per window: tmux 3.3 crashes creating a session
         # when it is set globally to manual.
         for option in (("status", "off"), ("remain-on-exit", "off"),
