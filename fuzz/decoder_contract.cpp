@@ -98,13 +98,13 @@ std::size_t utf8Length(const unsigned char *bytes, std::size_t len) {
 }
 
 // How many bytes a result that starts with an escape sequence must consume
-// at least: a CSI sequence of ECMA-48's form (parameter bytes 0x30-0x3f,
-// then intermediate bytes 0x20-0x2f, then a final byte 0x40-0x7e) up to its
-// final byte, an SS3 sequence its three bytes. 0 when nothing is required:
-// the sequence is malformed or its end has not arrived. rxvt ends its Shift
-// forms with '$' ("CSI 2 $"), so '$' counts as a possible end too. The
-// Linux console's "CSI [ A" ends at the second '[' by this rule and is
-// longer, which the rule allows.
+// at least: a CSI sequence (parameter bytes 0x30-0x3f and intermediate
+// bytes 0x20-0x2f, also out of their order, as a terminal's parser skips
+// them, then a final byte 0x40-0x7e) up to its final byte, an SS3 sequence its
+// three bytes. 0 when nothing is required: the sequence is malformed or its end
+// has not arrived. rxvt ends its Shift forms with '$' ("CSI 2 $"), so '$'
+// counts as a possible end too. The Linux console's "CSI [ A" ends at the
+// second '[' by this rule and is longer, which the rule allows.
 std::size_t escapeMinimum(const unsigned char *bytes, std::size_t len) {
   if (len < 3 || bytes[0] != esc)
     return 0;
@@ -112,14 +112,11 @@ std::size_t escapeMinimum(const unsigned char *bytes, std::size_t len) {
     return bytes[2] >= 0x40 && bytes[2] <= 0x7e ? 3 : 0;
   if (bytes[1] != '[')
     return 0;
-  bool intermediates = false;
   for (std::size_t i = 2; i < len; ++i) {
     unsigned char b = bytes[i];
     if ((b >= 0x40 && b <= 0x7e) || b == '$')
       return i + 1;
-    if (b >= 0x20 && b <= 0x2f)
-      intermediates = true;
-    else if (b < 0x30 || b > 0x3f || intermediates)
+    if (b < 0x20 || b > 0x3f)
       return 0;
   }
   return 0;

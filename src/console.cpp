@@ -438,9 +438,12 @@ DecodedKey decodeSequence(const unsigned char *b, std::size_t len, bool final,
   std::size_t i = parseParams(b, len, 2, p);
   const std::size_t paramEnd = i;
   if (csi) {
-    // Intermediate bytes; a '$' right after the numbers is urxvt's final
-    // for Shift, not an intermediate.
-    while (i < len && b[i] >= 0x20 && b[i] <= 0x2F &&
+    // Intermediate bytes, and parameter bytes out of place after them: a
+    // malformed sequence still runs to its final byte, as a terminal's own
+    // parser reads it, so that none of its bytes arrive as keys. A '$'
+    // right after the numbers is urxvt's final for Shift, not an
+    // intermediate.
+    while (i < len && b[i] >= 0x20 && b[i] <= 0x3F &&
            !(b[i] == '$' && i == paramEnd && !p.odd))
       ++i;
   }
@@ -593,6 +596,8 @@ constinit Console console;
 // view in mind: the mode in force and whether the layer hid the cursor.
 volatile sig_atomic_t modeInForce = originalMode;
 volatile sig_atomic_t cursorHidden = 0;
+// Set while readKey runs: the input buffer is then the main code's.
+volatile sig_atomic_t readingKeys = 0;
 
 constexpr char showCursorSequence[] = "\033[?25h";
 
@@ -667,8 +672,27 @@ void unblock(int sig) {
 
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT: give the terminal back, then die by the
 // same signal with its default action, so that the parent sees the signal.
+// Moves what the terminal has queued into the input buffer, without
+// waiting, so that the shell cannot read it while the program is stopped.
+void takeTypeAhead() {
+  while (console.inputLen < sizeof console.input) {
+    pollfd fd{console.tty, POLLIN, 0};
+    if (::poll(&fd, 1, 0) != 1 || (fd.revents & POLLIN) == 0)
+      return;
+    const ssize_t n = ::read(console.tty, console.input + console.inputLen,
+                             sizeof console.input - console.inputLen);
+    if (n <= 0)
+      return;
+    console.inputLen += static_cast<std::size_t>(n);
+  }
+}
+
 void onFatalSignal(int sig) {
   flushDrawing();
+  // The keys typed ahead die with the program, as without NOFLSH, instead
+  // of reaching the shell.
+  if ((sig == SIGINT || sig == SIGQUIT) && modeInForce != originalMode)
+    ::tcflush(console.tty, TCIFLUSH);
   giveBackTerminal(true);
   ::signal(sig, SIG_DFL);
   unblock(sig);
@@ -680,6 +704,8 @@ void onFatalSignal(int sig) {
 void onStopSignal(int) {
   const int savedErrno = errno;
   const int mode = modeInForce;
+  if (mode == quietMode && readingKeys == 0)
+    takeTypeAhead();
   flushDrawing();
   giveBackTerminal(true);
   ::signal(SIGTSTP, SIG_DFL);
@@ -908,6 +934,10 @@ bool prepareModes() {
   t.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | ISTRIP);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
+  // NOFLSH: Ctrl+Z must not discard the keys typed ahead; they are taken
+  // into the input buffer before the program stops (onStopSignal), and
+  // Ctrl+C and Ctrl+\ discard them themselves (onFatalSignal).
+  t.c_lflag |= NOFLSH;
   console.quiet = t;
   // While readKey waits: also no signals and no flow control, so that
   // Ctrl+C, Ctrl+Z, Ctrl+S and Ctrl+Q arrive as keys.
@@ -1124,9 +1154,12 @@ int readKey() {
   flushDrawing();
   if (!prepareModes())
     return -1;
+  readingKeys = 1;
   bool raw = false;
   const DecodedKey key = nextKey(raw);
-  if (raw && !setMode(quietMode))
+  const bool quiet = !raw || setMode(quietMode);
+  readingKeys = 0;
+  if (!quiet)
     return -1;
   if (key.count < 0)
     return -1;

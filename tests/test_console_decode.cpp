@@ -290,6 +290,8 @@ TEST(ConsoleDecode, SequencesThatAreNoKeyAreSkippedWhole) {
       {"DCS", "\033P1$r0m\033\\", burst, 9, {}},
       {"APC", "\033_xy\033\\", burst, 6, {}},
       {"sequence broken off by a control byte", "\033[12\r", burst, 4, {}},
+      {"parameter after an intermediate", "\033[!19~", burst, 6, {}},
+      {"private marker, blank, parameters", "\033[< ;10;20m", burst, 11, {}},
   });
 }
 
