@@ -596,8 +596,6 @@ constinit Console console;
 // view in mind: the mode in force and whether the layer hid the cursor.
 volatile sig_atomic_t modeInForce = originalMode;
 volatile sig_atomic_t cursorHidden = 0;
-// Set while readKey runs: the input buffer is then the main code's.
-volatile sig_atomic_t readingKeys = 0;
 
 constexpr char showCursorSequence[] = "\033[?25h";
 
@@ -651,7 +649,9 @@ void giveBackTerminal(bool showCursor) {
 // Signals and the other ends of the program
 // ===========================================================================
 
-constexpr int fatalSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// SIGPIPE too: standard output may go to a pipe whose reader has gone,
+// and the last write of buffered text happens at the very end.
+constexpr int fatalSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 constexpr int fatalCount = sizeof fatalSignals / sizeof fatalSignals[0];
 
 struct SavedAction {
@@ -670,8 +670,6 @@ void unblock(int sig) {
   ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-// SIGINT, SIGTERM, SIGHUP, SIGQUIT: give the terminal back, then die by the
-// same signal with its default action, so that the parent sees the signal.
 // Moves what the terminal has queued into the input buffer, without
 // waiting, so that the shell cannot read it while the program is stopped.
 void takeTypeAhead() {
@@ -687,6 +685,9 @@ void takeTypeAhead() {
   }
 }
 
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE: give the terminal back, then
+// die by the same signal with its default action, so that the parent sees
+// the signal.
 void onFatalSignal(int sig) {
   flushDrawing();
   // The keys typed ahead die with the program, as without NOFLSH, instead
@@ -704,9 +705,11 @@ void onFatalSignal(int sig) {
 void onStopSignal(int) {
   const int savedErrno = errno;
   const int mode = modeInForce;
-  if (mode == quietMode && readingKeys == 0)
+  // readKey holds this signal back while it runs, so the input buffer is
+  // not in use here. The drawing is not flushed: the handler may have
+  // interrupted an append, and readKey flushes before it waits anyway.
+  if (mode == quietMode)
     takeTypeAhead();
-  flushDrawing();
   giveBackTerminal(true);
   ::signal(SIGTSTP, SIG_DFL);
   unblock(SIGTSTP);
@@ -1055,8 +1058,9 @@ void openConsole() {
     console.height = size.ws_row;
   }
   // /dev/tty is a device of its own, so its descriptor cannot be compared
-  // with fd 1; tcgetsid succeeds only on the controlling terminal.
-  console.stdoutIsConsole = console.tty >= 0 && ::tcgetsid(1) != -1;
+  // with fd 1; a terminal's session is this process's own only when it is
+  // the controlling terminal.
+  console.stdoutIsConsole = console.tty >= 0 && ::tcgetsid(1) == ::getsid(0);
   const char *term = std::getenv("TERM");
   console.linuxConsole = term != nullptr && std::strncmp(term, "linux", 5) == 0;
   textStream();
@@ -1072,10 +1076,12 @@ void closeConsole() {
   if (!console.open)
     return;
   flushDrawing();
-  if (console.text != nullptr)
-    std::fflush(console.text);
+  // The terminal first: writing out buffered text may meet a pipe whose
+  // reader has gone, and SIGPIPE then ends the program.
   if (console.tty >= 0)
     giveBackTerminal(false);
+  if (console.text != nullptr)
+    std::fflush(console.text);
   removeSignalHandlers();
   setCheckFailureHook(nullptr);
   if (console.tty >= 0)
@@ -1154,11 +1160,16 @@ int readKey() {
   flushDrawing();
   if (!prepareModes())
     return -1;
-  readingKeys = 1;
+  // Ctrl+Z cannot come from the keyboard while readKey waits, but a SIGTSTP
+  // sent otherwise waits until the input buffer is consistent again.
+  sigset_t stop, previous;
+  ::sigemptyset(&stop);
+  ::sigaddset(&stop, SIGTSTP);
+  ::sigprocmask(SIG_BLOCK, &stop, &previous);
   bool raw = false;
   const DecodedKey key = nextKey(raw);
   const bool quiet = !raw || setMode(quietMode);
-  readingKeys = 0;
+  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (!quiet)
     return -1;
   if (key.count < 0)

@@ -304,17 +304,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "........."
                    "........9",
                    true},
-        // Several completions: two cells that can swap (a deadly pattern).
+        // Two completions: the four empty cells hold 1 2 over 2 1 or
+        // 2 1 over 1 2; the search must return the first, 1 2 at the bottom.
         PuzzleCase{"two completions",
-                   "534678912"
-                   "672195348"
-                   "198342567"
-                   "859761423"
-                   "426853791"
-                   "713924856"
-                   "961537284"
-                   "287419635"
-                   "3452...79",
+                   "978531642"
+                   "642978531"
+                   "531642978"
+                   "897214365"
+                   "365897214"
+                   "..4365897"
+                   "789123456"
+                   "456789123"
+                   "..3456789",
                    true},
         // No completion: the bottom-left cell can hold no digit at all.
         PuzzleCase{"dead cell early",

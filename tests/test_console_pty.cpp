@@ -192,6 +192,12 @@ public:
     type(bytes);
   }
   void go() { ASSERT_EQ(::write(go_, "g", 1), 1); }
+  // The reader of a standard output pipe goes away.
+  void closeOutput() {
+    ::close(out_);
+    out_ = -1;
+    ended_[2] = true;
+  }
   // A hangup: the terminal's master side goes away.
   void hangUp() {
     ::close(master_);
@@ -791,6 +797,20 @@ TEST(ConsolePty, StandardOutputInAPipeIsBufferedBy512Bytes) {
   run.expectReports({"p2"});
   expectExited(run.finish(), 0);
   EXPECT_EQ(run.output(), std::string(513, 'x') + "z\r\n");
+}
+
+TEST(ConsolePty, TextIntoAPipeWithoutReaderEndsByItsSignalWithTheModeBack) {
+  Options options;
+  options.stdoutTo = StdoutTo::pipe;
+  Session run("R W Tlast\\n", options);
+  run.typeKey("x");
+  run.expectReports({"k120", "w"});
+  ASSERT_TRUE(isQuietMode(run.mode()));
+  run.closeOutput();
+  run.go();
+  // The buffered text goes out only at the end, into the closed pipe.
+  expectKilledBy(run.finish(), SIGPIPE);
+  EXPECT_TRUE(sameMode(run.mode(), run.original()));
 }
 
 TEST(ConsolePty, FailedWriteGivesMinusOne) {
