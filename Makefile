@@ -40,7 +40,8 @@ install: all
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 format:
-	clang-format -i src/*.h src/*.cpp tests/*.cpp bench/*.cpp
+	clang-format -i src/*.h src/*.cpp tests/*.h tests/*.cpp tests/hardening/*.cpp \
+	  bench/*.cpp fuzz/*.h fuzz/*.cpp
 
 clean:
 	rm -rf $(BUILD)
