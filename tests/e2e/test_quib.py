@@ -16,20 +16,15 @@ import tempfile
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The shared harness stands in tests/.
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from tmux_terminal import (HEIGHT, SHAPE, SHAPE_NORMAL, SHAPE_SOLID, WIDTH,
-                           Terminal, wait_until)
+from tmux_harness import (DEADLINE, HEIGHT, NEWSPAPER, SHAPE, SHAPE_NORMAL,
+                          SHAPE_SOLID, Server, cell_cursor, cells_of,
+                          grid_problems, grid_screen, rows_of, solved_grid,
+                          typed, wait_until)
 
 QUIB = None
-
-# Where the cells stand, as the program counts (from 1).
-CELL_X = [31, 33, 35, 39, 41, 43, 47, 49, 51]
-CELL_Y = {8: 3, 7: 5, 6: 7, 5: 11, 4: 13, 3: 15, 2: 19, 1: 21, 0: 23}
-BAR_X = (37, 45)
-BAR_Y = list(range(3, 9)) + list(range(10, 17)) + list(range(18, 24))
-RULE_Y = (9, 17)
-RULE_X = range(31, 52)
 
 FAILURE = "Konnte keine Loesung finden"
 
@@ -38,13 +33,6 @@ EMPTY_GRID_SOLUTION = [
     "978531642", "642978531", "531642978",
     "897214365", "365897214", "214365897",
     "789123456", "456789123", "123456789",
-]
-
-# A puzzle as printed in a newspaper, top row first.
-NEWSPAPER = [
-    "53..7....", "6..195...", ".98....6.",
-    "8...6...3", "4..8.3..1", "7...2...6",
-    ".6....28.", "...419..5", "....8..79",
 ]
 
 # No digit fits the bottom left cell: its row holds 1-8, its column the 9.
@@ -63,51 +51,40 @@ LONG_SEARCH = [
     "..1.2....", ".....3.85", ".........",
 ]
 
+# A puzzle whose search takes one or two seconds in an optimised build
+# (several under the sanitizers): long enough to type a key during it.
+SECONDS_SEARCH = [
+    "52...6...", "......7.1", "3........",
+    "...4..8..", "6...7..5.", "4........",
+    ".418.....", "....3..2.", "..87.....",
+]
 
-def cursor_at(row, col):
-    """The tmux cursor position (from 0) of a cell."""
-    return CELL_X[col] - 1, CELL_Y[row] - 1
+# The search runs long under the sanitizers on a busy machine.
+SEARCH_DEADLINE = 300.0
 
 
 class Board:
-    """What the grid should hold: cells[row][col], 0 for empty."""
+    """What the grid should hold, cells[row * 9 + col], 0 for empty."""
 
     def __init__(self, lines=None):
-        self.cells = [[0] * 9 for _ in range(9)]
-        for k, line in enumerate(lines or []):
-            for col, ch in enumerate(line):
-                self.cells[8 - k][col] = 0 if ch == "." else int(ch)
+        self.cells = cells_of(lines) if lines else [0] * 81
 
     def set(self, row, col, value):
-        self.cells[row][col] = value
+        self.cells[row * 9 + col] = value
 
     def typed(self):
-        """The keys that enter the board from the top left in advance
-        mode: a digit, or a blank that steps over an empty cell."""
-        return "".join(str(v) if v else " "
-                       for row in range(8, -1, -1) for v in self.cells[row])
+        return typed(self.cells)
 
     def screen(self):
         """The whole screen of the editor or the solution display."""
-        rows = [[" "] * WIDTH for _ in range(HEIGHT)]
-        for y in BAR_Y:
-            for x in BAR_X:
-                rows[y - 1][x - 1] = "|"
-        for y in RULE_Y:
-            for x in RULE_X:
-                rows[y - 1][x - 1] = "-"
-        for row in range(9):
-            for col in range(9):
-                v = self.cells[row][col]
-                rows[CELL_Y[row] - 1][CELL_X[col] - 1] = str(v) if v else "."
-        return ["".join(r).rstrip() for r in rows]
+        return grid_screen(self.cells)
 
     def file_bytes(self):
         """foo.dat: top row first, groups of three, CR LF line ends and an
         empty line after each band."""
         out = b""
         for row in range(8, -1, -1):
-            values = tuple(self.cells[row])
+            values = tuple(self.cells[row * 9:row * 9 + 9])
             out += b"%d %d %d   %d %d %d   %d %d %d\r\n" % values
             if row % 3 == 0:
                 out += b"\r\n"
@@ -118,50 +95,12 @@ def blank_screen(first_line=""):
     return [first_line] + [""] * (HEIGHT - 1)
 
 
-def read_cells(screen):
-    """The 81 characters at the cell positions, as a Board-like list of
-    lists cells[row][col] of characters."""
-    return [[screen[CELL_Y[row] - 1][CELL_X[col] - 1:CELL_X[col]] or " "
-             for col in range(9)] for row in range(9)]
-
-
-def all_digits(cells):
-    """cells when every one of them holds a digit, else None."""
-    ok = all(ch in "123456789" for line in cells for ch in line)
-    return cells if ok else None
-
-
-def solution_problems(givens, cells):
-    """An independent check of a completed grid: every row, column and
-    block is a permutation of 1-9 and every given digit is kept. Returns a
-    list of what is wrong."""
-    problems = []
-    digits = set("123456789")
-    units = []
-    for i in range(9):
-        units.append((f"row {i}", [cells[i][c] for c in range(9)]))
-        units.append((f"column {i}", [cells[r][i] for r in range(9)]))
-        r0, c0 = (i // 3) * 3, (i % 3) * 3
-        units.append((f"block {i}", [cells[r][c] for r in range(r0, r0 + 3)
-                                     for c in range(c0, c0 + 3)]))
-    for name, unit in units:
-        if sorted(unit) != sorted(digits):
-            problems.append(f"{name} is {''.join(unit)}")
-    for row in range(9):
-        for col in range(9):
-            given = givens.cells[row][col]
-            if given and cells[row][col] != str(given):
-                problems.append(f"given {given} at row {row} column {col} "
-                                f"became {cells[row][col]}")
-    return problems
-
-
 class Scenario(unittest.TestCase):
     """One private tmux server for the tests of a class."""
 
     @classmethod
     def setUpClass(cls):
-        cls.term = Terminal()
+        cls.term = Server()
 
     @classmethod
     def tearDownClass(cls):
@@ -170,9 +109,9 @@ class Scenario(unittest.TestCase):
     def start(self):
         """Starts the program and waits for the empty grid with the cursor
         visible on the top left cell in advance mode (normal cursor)."""
-        run = self.term.start(QUIB)
+        run = self.term.run(QUIB)
         self.addCleanup(run.close)
-        run.expect_screen(Board().screen(), cursor=cursor_at(8, 0))
+        run.expect_screen(Board().screen(), cursor=cell_cursor(8, 0))
         self.expect_normal_cursor(run)
         return run
 
@@ -185,12 +124,12 @@ class Scenario(unittest.TestCase):
         run.step(lambda: run.keys("PPage", "Home", *["Down"] * (8 - row),
                                   *["Right"] * col))
 
-    def assert_ended(self, run, first_line="", status=0):
+    def assert_ended(self, run, first_line="", status=0, deadline=None):
         """The end of every run: a cleared screen (only the failure message,
         when expected, in the first line), the normal cursor visible after
         the text at the left, the exit status and the terminal settings as
         before the run."""
-        code, before, after = run.wait_exit()
+        code, before, after = run.wait_exit(deadline or DEADLINE)
         self.assertEqual(code, status, run.dump())
         self.assertEqual(after, before, "terminal settings changed")
         if status == 0:
@@ -208,10 +147,10 @@ class Editing(Scenario):
         run.step(lambda: run.text("123456789"))
         for col in range(9):
             board.set(8, col, col + 1)
-        run.expect_screen(board.screen(), cursor=cursor_at(7, 0))
+        run.expect_screen(board.screen(), cursor=cell_cursor(7, 0))
         run.step(lambda: run.text("9"))
         board.set(7, 0, 9)
-        run.expect_screen(board.screen(), cursor=cursor_at(7, 1))
+        run.expect_screen(board.screen(), cursor=cell_cursor(7, 1))
 
         # Each digit conflicts through one unit only (or is the cell's own);
         # it rings once, the cell shows what it held and the cursor stays.
@@ -225,16 +164,16 @@ class Editing(Scenario):
             with self.subTest(conflict=name):
                 self.goto(run, row, col)
                 run.step(lambda: run.text(digit), bells=1)
-                run.expect_screen(board.screen(), cursor=cursor_at(row, col))
+                run.expect_screen(board.screen(), cursor=cell_cursor(row, col))
 
         # The bottom right cell: the digit is stored, the cursor stays.
         self.goto(run, 0, 8)
         run.step(lambda: run.text("5"))
         board.set(0, 8, 5)
-        run.expect_screen(board.screen(), cursor=cursor_at(0, 8))
+        run.expect_screen(board.screen(), cursor=cell_cursor(0, 8))
         # A rejected digit (9 is in the column) leaves the stored 5 shown.
         run.step(lambda: run.text("9"), bells=1)
-        run.expect_screen(board.screen(), cursor=cursor_at(0, 8))
+        run.expect_screen(board.screen(), cursor=cell_cursor(0, 8))
 
         # 'w' saves what the grid holds, the 5 included, and shows nothing.
         foo = run.file("foo.dat")
@@ -243,13 +182,13 @@ class Editing(Scenario):
         with open(foo, "rb") as f:
             self.assertEqual(f.read(), board.file_bytes())
         self.assertEqual(os.path.getsize(foo), 213)
-        run.expect_screen(board.screen(), cursor=cursor_at(0, 8))
+        run.expect_screen(board.screen(), cursor=cell_cursor(0, 8))
 
         # The editor carries on: another allowed digit replaces the 5, and
         # 'W' saves again over the old file.
         run.step(lambda: run.text("6"))
         board.set(0, 8, 6)
-        run.expect_screen(board.screen(), cursor=cursor_at(0, 8))
+        run.expect_screen(board.screen(), cursor=cell_cursor(0, 8))
         run.step(lambda: run.text("W"))
         with open(foo, "rb") as f:
             self.assertEqual(f.read(), board.file_bytes())
@@ -289,7 +228,7 @@ class Keys(Scenario):
         for keys, bells, (row, col) in moves:
             with self.subTest(keys=keys, at=(row, col)):
                 run.step(lambda: run.keys(*keys), bells=bells)
-                run.expect_screen(empty, cursor=cursor_at(row, col))
+                run.expect_screen(empty, cursor=cell_cursor(row, col))
         run.keys("Escape")
         self.assert_ended(run)
 
@@ -303,25 +242,25 @@ class Keys(Scenario):
         for digit in "12":
             run.step(lambda: run.text(digit))
             board.set(8, 0, int(digit))
-            run.expect_screen(board.screen(), cursor=cursor_at(8, 0))
+            run.expect_screen(board.screen(), cursor=cell_cursor(8, 0))
         run.step(lambda: run.text(" "))
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 0))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 0))
 
         out = run.step(lambda: run.keys("IC"), shapes=1)
         self.assertEqual(SHAPE.findall(out), [SHAPE_NORMAL])
         run.step(lambda: run.text("3"))
         board.set(8, 0, 3)
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 1))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 1))
         # A blank steps over a cell without changing it, also from the end
         # of a row to the start of the next one, but not past the last cell.
         run.step(lambda: run.text(" "))
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 2))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 2))
         self.goto(run, 8, 8)
         run.step(lambda: run.text(" "))
-        run.expect_screen(board.screen(), cursor=cursor_at(7, 0))
+        run.expect_screen(board.screen(), cursor=cell_cursor(7, 0))
         self.goto(run, 0, 8)
         run.step(lambda: run.text(" "))
-        run.expect_screen(board.screen(), cursor=cursor_at(0, 8))
+        run.expect_screen(board.screen(), cursor=cell_cursor(0, 8))
         run.keys("Escape")
         self.assert_ended(run)
 
@@ -331,38 +270,38 @@ class Keys(Scenario):
         run.step(lambda: run.text("123"))
         for col in range(3):
             board.set(8, col, col + 1)
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 3))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 3))
 
         # Backspace clears the cell to the left, whether the terminal
         # sends DEL (tmux's BSpace) or BS.
         backspaces = [("DEL", lambda: run.keys("BSpace"), 2),
-                      ("BS", lambda: run.bytes("08"), 1)]
+                      ("BS", lambda: run.bytes(b"\x08"), 1)]
         for name, send, col in backspaces:
             with self.subTest(backspace=name):
                 run.step(send)
                 board.set(8, col, 0)
-                run.expect_screen(board.screen(), cursor=cursor_at(8, col))
+                run.expect_screen(board.screen(), cursor=cell_cursor(8, col))
 
         # Backspace on the first column rings and clears nothing.
         run.step(lambda: run.keys("Home"))
         run.step(lambda: run.keys("BSpace"), bells=1)
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 0))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 0))
 
         # Delete and ',' clear the cell under the cursor, which stays.
         run.step(lambda: run.keys("DC"))
         board.set(8, 0, 0)
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 0))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 0))
         run.step(lambda: run.text("45"))
         board.set(8, 0, 4)
         board.set(8, 1, 5)
         run.step(lambda: run.keys("Left"))
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 1))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 1))
         run.step(lambda: run.text(","))
         board.set(8, 1, 0)
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 1))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 1))
         # Clearing an empty cell is no error.
         run.step(lambda: run.keys("DC"))
-        run.expect_screen(board.screen(), cursor=cursor_at(8, 1))
+        run.expect_screen(board.screen(), cursor=cell_cursor(8, 1))
 
         # The grid holds what the screen shows.
         run.step(lambda: run.text("w"))
@@ -378,7 +317,7 @@ class Keys(Scenario):
         run.step(lambda: run.text("5"))
         run.step(lambda: run.keys("Left"))
         board.set(4, 4, 5)
-        run.expect_screen(board.screen(), cursor=cursor_at(4, 4))
+        run.expect_screen(board.screen(), cursor=cell_cursor(4, 4))
 
         unusable = [
             ("digit 0", lambda: run.text("0")),
@@ -391,12 +330,12 @@ class Keys(Scenario):
             ("Ctrl+C while a key is awaited", lambda: run.keys("C-c")),
             ("Ctrl+Up", lambda: run.keys("C-Up")),
             ("Alt+x", lambda: run.keys("M-x")),
-            ("a-umlaut in UTF-8", lambda: run.bytes("c3", "a4")),
+            ("a-umlaut in UTF-8", lambda: run.bytes("ä".encode())),
         ]
         for name, send in unusable:
             with self.subTest(key=name):
                 run.step(send, bells=1)
-                run.expect_screen(board.screen(), cursor=cursor_at(4, 4))
+                run.expect_screen(board.screen(), cursor=cell_cursor(4, 4))
         run.keys("Escape")
         self.assert_ended(run)
 
@@ -410,7 +349,7 @@ class Solving(Scenario):
 
     def type_board(self, run, board):
         run.step(lambda: run.text(board.typed()))
-        run.expect_screen(board.screen(), cursor=cursor_at(0, 8))
+        run.expect_screen(board.screen(), cursor=cell_cursor(0, 8))
 
     def test_empty_grid_gives_the_first_completion(self):
         run = self.start()
@@ -421,10 +360,29 @@ class Solving(Scenario):
 
     def test_keys_typed_during_the_search_are_kept(self):
         run = self.start()
-        # The 'x' arrives while the search runs or the solution is drawn;
-        # it must still end the solution display.
-        run.keys("Enter", "x")
-        self.assert_ended(run)
+        givens = Board(SECONDS_SEARCH)
+        self.type_board(run, givens)
+        run.keys("Enter")
+        # The editor has left (cleared screen) and the search runs; the 'x'
+        # typed now, before any solution is drawn, must end the solution
+        # display as soon as it has been drawn.
+        run.expect_screen(blank_screen())
+        run.text("x")
+        self.assertEqual(run.screen(), blank_screen(),
+                         "the search ended before the key was typed\n"
+                         + run.dump())
+        self.assertTrue(run.is_running(), run.dump())
+        self.assert_ended(run, deadline=SEARCH_DEADLINE)
+        # The solution was drawn in between: one of the screens the output
+        # shows just before each screen clear is a completion of the
+        # puzzle.
+        screens = self.term.screens_before_clears(run.raw())
+        solved = [cells for cells in map(solved_grid, screens) if cells]
+        self.assertTrue(solved, "no solution screen between the search and "
+                        "the end; screens:\n" + "\n".join(
+                            "\n".join(s) for s in screens))
+        self.assertEqual(grid_problems(solved[-1], givens.cells, True), [],
+                         rows_of(solved[-1]))
 
     def test_newspaper_puzzle_is_solved(self):
         run = self.start()
@@ -432,10 +390,10 @@ class Solving(Scenario):
         self.type_board(run, givens)
         run.keys("Enter")
         # The screen must be exactly a frame and 81 digits that solve it.
-        cells = wait_until(lambda: all_digits(read_cells(run.screen())),
-                           lambda: f"no completed grid shown\n{run.dump()}")
-        self.assertEqual(solution_problems(givens, cells), [], run.dump())
-        solved = Board(["".join(cells[row]) for row in range(8, -1, -1)])
+        cells = run.wait_screen(solved_grid, "no completed grid shown")
+        self.assertEqual(grid_problems(cells, givens.cells, True), [],
+                         run.dump())
+        solved = Board(rows_of(cells))
         self.expect_solution(run, solved)
         # A two-code key ends the display like any other.
         run.keys("Right")
@@ -444,8 +402,8 @@ class Solving(Scenario):
     def test_grids_without_completion_give_the_failure_message(self):
         full = Board(EMPTY_GRID_SOLUTION)
         # (name, board, the key that ends the editor: Enter or Ctrl+Enter)
-        cases = [("no digit fits", Board(NO_COMPLETION), "0d"),
-                 ("every cell filled", full, "0a")]
+        cases = [("no digit fits", Board(NO_COMPLETION), b"\r"),
+                 ("every cell filled", full, b"\n")]
         for name, board, enter in cases:
             with self.subTest(grid=name):
                 run = self.start()
@@ -475,7 +433,7 @@ class Interrupt(Scenario):
         run = self.start()
         board = Board(LONG_SEARCH)
         run.step(lambda: run.text(board.typed()))
-        run.expect_screen(board.screen(), cursor=cursor_at(0, 8))
+        run.expect_screen(board.screen(), cursor=cell_cursor(0, 8))
         run.keys("Enter")
         # The editor has left (cleared screen) and the search is running.
         run.expect_screen(blank_screen())

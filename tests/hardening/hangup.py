@@ -31,9 +31,10 @@ import termios
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The shared harness stands in tests/.
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from tmux_pane import DEADLINE, Failure, proc_stat
+from tmux_harness import DEADLINE, Failure, proc_stat
 
 # What the program may still spend after the hangup: restoring the
 # terminal, clearing the screen, leaving. Far below a second even under

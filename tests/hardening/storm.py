@@ -26,10 +26,11 @@ import random
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The shared harness stands in tests/.
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from tmux_pane import (Failure, Pane, cell_cursor, grid_screen,
-                       require_tools, wait_until)
+from tmux_harness import (Failure, Server, cell_cursor, grid_problems,
+                          grid_screen, require_tools, rows_of, wait_until)
 
 CSI = b"\x1b["
 SS3 = b"\x1bO"
@@ -189,37 +190,11 @@ def parse_grid_file(data):
     return cells
 
 
-def rows_of(cells):
-    """The cells as nine strings, top row first, for messages."""
-    return [
-        "".join(str(v) if v else "." for v in cells[r * 9:r * 9 + 9])
-        for r in range(8, -1, -1)
-    ]
-
-
-def conflicts(cells):
-    """Descriptions of every unit that holds a digit twice."""
-    units = ([("row", r, [r * 9 + c for c in range(9)]) for r in range(9)]
-             + [("column", c, [r * 9 + c for r in range(9)])
-                for c in range(9)]
-             + [("block", b, [(b // 3 * 3 + r) * 9 + b % 3 * 3 + c
-                              for r in range(3) for c in range(3)])
-                for b in range(9)])
-    found = []
-    for name, n, cells_of in units:
-        digits = [cells[i] for i in cells_of if cells[i]]
-        if len(digits) != len(set(digits)):
-            found.append(f"{name} {n}: {digits}")
-    return found
-
-
 def storm(quib, seed, key_count):
     rng = random.Random(seed)
     editor = Editor()
-    runner = ('stty -g > stty.before\n"$1"\nstatus=$?\n'
-              'stty -g > stty.after\necho $status > status\n'
-              'exec sleep 86400\n')
-    with Pane(runner, quib) as pane:
+    with Server() as server:
+        pane = server.run(quib)
         pane.wait_screen(lambda s: s == grid_screen(editor.cells),
                          "the start screen did not appear")
         sent = 0
@@ -232,15 +207,12 @@ def storm(quib, seed, key_count):
             bursts += 1
             if os.path.exists(pane.file("foo.dat")):
                 os.unlink(pane.file("foo.dat"))
-            pane.send_bytes(b"".join(burst) + b"w")
+            pane.bytes(b"".join(burst) + b"w")
             check_saved(pane, editor, bursts, burst)
-        pane.send_bytes(b"\x1b")
-        wait_until(lambda: pane.read("status"),
-                   lambda: f"Esc did not end the program\n{pane.dump()}")
-        status = pane.read("status").decode().strip()
-        if status != "0":
-            raise Failure(f"exit status {status} after Esc")
-        before, after = pane.read("stty.before"), pane.read("stty.after")
+        pane.bytes(b"\x1b")
+        status, before, after = pane.wait_exit()
+        if status != 0:
+            raise Failure(f"exit status {status} after Esc\n{pane.dump()}")
         if before != after:
             raise Failure(f"terminal settings not restored: {before!r} "
                           f"before, {after!r} after")
@@ -261,7 +233,7 @@ def check_saved(pane, editor, bursts, burst):
         return parse_grid_file(pane.read("foo.dat"))
 
     cells = wait_until(saved, lambda: f"'w' wrote no foo.dat\n{context()}")
-    bad = conflicts(cells)
+    bad = grid_problems(cells)
     if bad:
         raise Failure(f"foo.dat holds repeated digits: {bad}\n{context()}")
     if cells != editor.cells:

@@ -24,11 +24,13 @@ import os
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The shared harness stands in tests/.
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from tmux_pane import (CELL_X, CELL_Y, Failure, Pane, child_running,
-                       grid_screen, proc_stat, require_tools, type_puzzle,
-                       wait_until)
+from tmux_harness import (Failure, Server, cells_of, child_running,
+                          grid_problems, grid_screen, proc_stat,
+                          require_tools, rows_of, solved_grid, typed,
+                          wait_until)
 
 PROMPT = "quib-test$"
 
@@ -42,39 +44,6 @@ LONG_SEARCH = [
 
 # The search may take long under the sanitizers on a busy machine.
 SEARCH_DEADLINE = 300.0
-
-
-def cells_of(lines):
-    cells = [0] * 81
-    for k, line in enumerate(lines):
-        for col, ch in enumerate(line):
-            cells[(8 - k) * 9 + col] = 0 if ch in ". " else int(ch)
-    return cells
-
-
-def screen_cells(screen):
-    """The 81 cells as the screen shows them, or None when the screen is
-    not a grid."""
-    cells = []
-    for i in range(81):
-        row, col = divmod(i, 9)
-        line = screen[CELL_Y[row] - 1]
-        x = CELL_X[col] - 1
-        ch = line[x] if x < len(line) else " "
-        if ch not in "123456789":
-            return None
-        cells.append(int(ch))
-    return cells if grid_screen(cells) == screen else None
-
-
-def is_completion(cells, givens):
-    units = ([[r * 9 + c for c in range(9)] for r in range(9)]
-             + [[r * 9 + c for r in range(9)] for c in range(9)]
-             + [[(b // 3 * 3 + r) * 9 + b % 3 * 3 + c
-                 for r in range(3) for c in range(3)] for b in range(9)])
-    return (all(sorted(cells[i] for i in u) == list(range(1, 10))
-                for u in units)
-            and all(g == 0 or g == c for g, c in zip(givens, cells)))
 
 
 def prompt_line(screen):
@@ -100,15 +69,15 @@ def start_search(pane, quib):
     returns the program's pid once the search is under way."""
     pane.wait_screen(lambda s: prompt_line(s) == PROMPT,
                      "the shell's prompt did not appear")
-    pane.send_text(quib)
-    pane.send_keys("Enter")
+    pane.text(quib)
+    pane.keys("Enter")
     pane.wait_screen(lambda s: s == grid_screen([0] * 81),
                      "the editor's start screen did not appear")
     pid = child_running(pane, quib)
-    type_puzzle(pane, LONG_SEARCH)
+    pane.text(typed(cells_of(LONG_SEARCH)))
     pane.wait_screen(lambda s: s == grid_screen(cells_of(LONG_SEARCH)),
                      "the typed puzzle is not on the screen")
-    pane.send_bytes(b"\r")
+    pane.bytes(b"\r")
     pane.wait_screen(lambda s: not any(s),
                      "Return did not clear the screen for the search")
     start = cpu(pid)
@@ -120,7 +89,7 @@ def start_search(pane, quib):
 
 def suspend(pane, pid, original):
     """Ctrl+Z; checks the stopped program and the shell's terminal."""
-    pane.send_bytes(b"\x1a")
+    pane.bytes(b"\x1a")
     wait_until(lambda: state(pid) == "T", lambda: (
         f"Ctrl+Z did not stop the program (state {state(pid)})\n"
         f"{pane.dump()}"))
@@ -137,8 +106,8 @@ def suspend(pane, pid, original):
 def resume(pane, pid):
     """fg; checks that the search goes on."""
     stopped_at = cpu(pid)
-    pane.send_text("fg")
-    pane.send_keys("Enter")
+    pane.text("fg")
+    pane.keys("Enter")
     wait_until(lambda: state(pid) not in ("T", None), lambda: (
         f"fg did not continue the program (state {state(pid)})\n"
         f"{pane.dump()}"))
@@ -148,16 +117,12 @@ def resume(pane, pid):
 
 
 def wait_solution(pane, givens):
-    def shown():
-        cells = screen_cells(pane.screen())
-        return cells if cells is not None and 0 not in cells else None
-
-    cells = wait_until(shown, lambda: (
-        f"the solution screen did not appear\n{pane.dump()}"),
-        SEARCH_DEADLINE)
-    if not is_completion(cells, givens):
-        raise Failure(f"the shown grid is no completion of the puzzle\n"
-                      f"{pane.dump()}")
+    cells = pane.wait_screen(solved_grid, "the solution screen did not appear",
+                             SEARCH_DEADLINE)
+    problems = grid_problems(cells, givens, complete=True)
+    if problems:
+        raise Failure(f"the shown grid {rows_of(cells)} is no completion of "
+                      f"the puzzle: {problems}\n{pane.dump()}")
     if pane.cursor()[2]:
         raise Failure(f"the cursor is visible on the solution screen\n"
                       f"{pane.dump()}")
@@ -172,8 +137,8 @@ def check_end(pane, pid, original):
     if settings != original:
         raise Failure(f"after the program the terminal's settings are "
                       f"{settings}, not the original {original}")
-    pane.send_text("echo status=$?")
-    pane.send_keys("Enter")
+    pane.text("echo status=$?")
+    pane.keys("Enter")
     pane.wait_screen(lambda s: "status=0" in s,
                      "the program's exit status was not 0")
 
@@ -184,14 +149,14 @@ def scenario_resume(pane, quib):
     suspend(pane, pid, original)
     resume(pane, pid)
     wait_solution(pane, cells_of(LONG_SEARCH))
-    pane.send_text("x")
+    pane.text("x")
     check_end(pane, pid, original)
 
 
 def scenario_typeahead(pane, quib):
     original = pane.settings()
     pid = start_search(pane, quib)
-    pane.send_text("x")
+    pane.text("x")
     suspend(pane, pid, original)
     if prompt_line(pane.screen()) != PROMPT:
         raise Failure(f"the shell shows input at its prompt\n{pane.dump()}")
@@ -202,8 +167,7 @@ def scenario_typeahead(pane, quib):
     def ended_or_waiting():
         if proc_stat(pid) is None:
             return "ended"
-        cells = screen_cells(pane.screen())
-        return "waiting" if cells is not None and 0 not in cells else None
+        return "waiting" if solved_grid(pane.screen()) else None
 
     outcome = wait_until(ended_or_waiting, lambda: (
         f"neither the solution nor the end came\n{pane.dump()}"),
@@ -229,7 +193,8 @@ def main():
     # ENV names no start-up file: the shell reads nothing of the user's.
     script = f"exec env PS1='{PROMPT} ' ENV= dash -i\n"
     try:
-        with Pane(script) as pane:
+        with Server() as server:
+            pane = server.pane(script)
             if args.scenario == "resume":
                 scenario_resume(pane, quib)
             else:
