@@ -40,6 +40,16 @@ namespace quib {
 void openConsole();
 void closeConsole();
 
+// Keeps the layer open for the object's lifetime. The program holds one in
+// static storage, so the layer opens before main's first statement and
+// closes at normal program end, after main has returned.
+struct ConsoleSession {
+  ConsoleSession() { openConsole(); }
+  ~ConsoleSession() { closeConsole(); }
+  ConsoleSession(const ConsoleSession &) = delete;
+  ConsoleSession &operator=(const ConsoleSession &) = delete;
+};
+
 void clearScreen();
 void moveCursor(int x, int y);
 int putChar(int c);

@@ -238,14 +238,7 @@ namespace {
 
 // The console layer is open before main's first statement and closed at the
 // program's normal end, after main has returned.
-struct ConsoleSession {
-  ConsoleSession() { quib::openConsole(); }
-  ~ConsoleSession() { quib::closeConsole(); }
-  ConsoleSession(const ConsoleSession &) = delete;
-  ConsoleSession &operator=(const ConsoleSession &) = delete;
-};
-
-ConsoleSession consoleSession;
+quib::ConsoleSession consoleSession;
 
 } // namespace
 

@@ -179,16 +179,8 @@ void runAsJob() {
   }
 }
 
-// The layer is open before main's first statement and closed after main
-// has returned, from a static object as in the real program.
-struct ConsoleSession {
-  ConsoleSession() { quib::openConsole(); }
-  ~ConsoleSession() { quib::closeConsole(); }
-  ConsoleSession(const ConsoleSession &) = delete;
-  ConsoleSession &operator=(const ConsoleSession &) = delete;
-};
-
-ConsoleSession consoleSession;
+// Opened from a static object, as in the real program.
+quib::ConsoleSession consoleSession;
 
 } // namespace
 
