@@ -80,13 +80,20 @@ struct Cursor {
 
 int cellIndex(const Cursor &cur) { return cur.row * 9 + cur.col; }
 
-void drawEmptyGrid() {
+// Both screens start alike: cleared, the cursor hidden while drawing, the
+// frame.
+void startGridScreen() {
   clearScreen();
   setCursorShape(cursorHidden);
   drawFrame();
-  for (int r = 0; r < 9; ++r)
-    for (int c = 0; c < 9; ++c)
-      putAt(screenCol(c), screenRow(r), '.');
+}
+
+// Every cell as '.', without looking at the grid, in index order (row by
+// row from the bottom, left to right).
+void drawEmptyGrid() {
+  startGridScreen();
+  for (int i = 0; i < 81; ++i)
+    drawCell(i, 0);
 }
 
 void goToCol(int col, int &curCol, int &x, int y) {
@@ -251,9 +258,7 @@ void drawCell(int i, int value) {
 }
 
 void showSolution(const Grid &grid) {
-  clearScreen();
-  setCursorShape(cursorHidden);
-  drawFrame();
+  startGridScreen();
   for (int i = 0; i < 81; ++i)
     drawCell(i, cellAt(grid, i));
   // Any key ends the display; the second code of a two-code key stays unread.

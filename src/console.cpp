@@ -568,8 +568,9 @@ struct Console {
   int x = 1; // the terminal's cursor as the layer keeps it
   int y = 1;
   int pendingKeyCode = -1;
-  bool stdoutIsConsole = false; // fd 1 is the same terminal as tty
-  bool linuxConsole = false;    // TERM linux*: no DECSCUSR
+  bool stdoutIsConsole = false;  // fd 1 is the same terminal as tty
+  bool stdoutIsTerminal = false; // fd 1 is a terminal, maybe another one
+  bool linuxConsole = false;     // TERM linux*: no DECSCUSR
   bool haveModes = false;
   termios original{};
   termios quiet{};
@@ -598,6 +599,7 @@ volatile sig_atomic_t modeInForce = originalMode;
 volatile sig_atomic_t cursorHidden = 0;
 
 constexpr char showCursorSequence[] = "\033[?25h";
+constexpr char hideCursorSequence[] = "\033[?25l";
 
 // ===========================================================================
 // Low-level writes (async-signal-safe)
@@ -719,10 +721,8 @@ void onStopSignal(int) {
   // mode is taken back at the next readKey, which waits until fg.
   if (mode != originalMode && ::tcgetpgrp(console.tty) == ::getpgrp())
     setMode(mode);
-  if (cursorHidden != 0) {
-    static constexpr char hide[] = "\033[?25l";
-    writeAll(1, hide, sizeof hide - 1);
-  }
+  if (cursorHidden != 0)
+    writeAll(1, hideCursorSequence, sizeof hideCursorSequence - 1);
   errno = savedErrno;
 }
 
@@ -867,7 +867,7 @@ FILE *textStream() {
     console.text = ::fopencookie(nullptr, "w", functions);
     if (console.text == nullptr)
       return nullptr;
-    if (::isatty(1) != 0)
+    if (console.stdoutIsTerminal)
       std::setvbuf(console.text, nullptr, _IONBF, 0);
     else
       std::setvbuf(console.text, console.textBuffer, _IOFBF,
@@ -1061,11 +1061,12 @@ void openConsole() {
   // with fd 1; a terminal's session is this process's own only when it is
   // the controlling terminal.
   console.stdoutIsConsole = console.tty >= 0 && ::tcgetsid(1) == ::getsid(0);
+  console.stdoutIsTerminal = ::isatty(1) != 0;
   const char *term = std::getenv("TERM");
   console.linuxConsole = term != nullptr && std::strncmp(term, "linux", 5) == 0;
   textStream();
   setCheckFailureHook(onCheckFailure);
-  if (console.tty >= 0 || ::isatty(1) != 0)
+  if (console.tty >= 0 || console.stdoutIsTerminal)
     installSignalHandlers();
   static bool atExitRegistered = false;
   if (!atExitRegistered)
@@ -1180,14 +1181,14 @@ int readKey() {
 }
 
 void setCursorShape(int shape) {
-  if (::isatty(1) == 0 || shape < 0 || shape > 2)
+  if (!console.stdoutIsTerminal || shape < 0 || shape > 2)
     return;
   // DECTCEM shows and hides; DECSCUSR 2 is a steady block and 0 the
   // terminal's default. The Linux console has no DECSCUSR but its own
   // cursor sizes, CSI ? 8 c (full block) and CSI ? 0 c (default).
   static constexpr const char *shapes[2][3] = {
-      {"\033[?25l", "\033[?25h\033[2 q", "\033[?25h\033[0 q"},
-      {"\033[?25l", "\033[?25h\033[?8c", "\033[?25h\033[?0c"}};
+      {hideCursorSequence, "\033[?25h\033[2 q", "\033[?25h\033[0 q"},
+      {hideCursorSequence, "\033[?25h\033[?8c", "\033[?25h\033[?0c"}};
   const char *sequence = shapes[console.linuxConsole ? 1 : 0][shape];
   flushDrawing();
   if (console.text != nullptr)

@@ -36,12 +36,17 @@ constexpr const char *buildDate = __DATE__;
 constexpr const char *buildTime = __TIME__;
 
 // Standard error is in text mode like standard output: every "\n" goes out
-// as CR LF.
+// as CR LF. It is unbuffered, so the text goes out a line at a time, not a
+// write per character.
 void writeErrorText(const char *text) {
-  for (const char *p = text; *p != '\0'; ++p) {
-    if (*p == '\n')
-      std::fputc('\r', stderr);
-    std::fputc(*p, stderr);
+  while (*text != '\0') {
+    const std::size_t line = std::strcspn(text, "\n");
+    std::fwrite(text, 1, line, stderr);
+    text += line;
+    if (*text == '\n') {
+      std::fputs("\r\n", stderr);
+      ++text;
+    }
   }
 }
 
