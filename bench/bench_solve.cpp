@@ -3,6 +3,7 @@
 // ascending), which therefore makes exactly the same trials. The reported
 // counters are the time per trial of each and their ratio.
 #include "chesd.h"
+#include "mask_search.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +16,8 @@
 namespace {
 
 using quib::Grid;
+using quib::testing::gridFromScreen;
+using quib::testing::maskSolve;
 
 struct Puzzle {
   const char *name;
@@ -35,41 +38,6 @@ const Puzzle puzzles[] = {
      "1....7.9..3..2...8..96..5....53..9...1..8...26....4...3......1."
      ".4......7..7...3.."},
 };
-
-Grid gridFromScreen(const char *screen) {
-  Grid grid;
-  for (int k = 0; k < 81; ++k) {
-    char ch = screen[k];
-    grid.cells[(8 - k / 9) * 9 + k % 9] = ch >= '1' && ch <= '9' ? ch - '0' : 0;
-  }
-  return grid;
-}
-
-// The floor: one bit per digit held in the cell's row, column and block,
-// recomputed from the grid for each cell, one trial per digit considered.
-bool maskSolve(Grid &grid, long &trials, int from = 0) {
-  int i = from;
-  while (i < 81 && grid.cells[i] != 0)
-    ++i;
-  if (i == 81)
-    return true;
-  int r = i / 9, c = i % 9, b = r / 3 * 3 + c / 3, used = 0;
-  for (int k = 0; k < 9; ++k) {
-    used |= 1 << grid.cells[r * 9 + k];
-    used |= 1 << grid.cells[k * 9 + c];
-    used |= 1 << grid.cells[(b / 3 * 3 + k / 3) * 9 + b % 3 * 3 + k % 3];
-  }
-  for (int d = 1; d <= 9; ++d) {
-    ++trials;
-    if ((used & (1 << d)) == 0) {
-      grid.cells[i] = d;
-      if (maskSolve(grid, trials, i + 1))
-        return true;
-    }
-  }
-  grid.cells[i] = 0;
-  return false;
-}
 
 long trialsOf(const Puzzle &puzzle) {
   Grid grid = gridFromScreen(puzzle.screen);

@@ -2,6 +2,7 @@
 
 #include "NeiDat.h"
 #include "child_process.h"
+#include "mask_search.h"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +16,10 @@
 #include <string>
 
 using namespace quib;
+using quib::testing::gridFromScreen;
 using quib::testing::runInChild;
 
 namespace {
-
-// Puzzles are written as a user types them: 81 characters, the top row
-// (row 8) first, '.' or '0' for an empty cell.
-Grid gridFromScreen(const std::string &screen) {
-  Grid grid;
-  for (int k = 0; k < 81; ++k) {
-    char ch = screen.at(static_cast<size_t>(k));
-    grid.cells[(8 - k / 9) * 9 + k % 9] = ch >= '1' && ch <= '9' ? ch - '0' : 0;
-  }
-  return grid;
-}
 
 std::string rowText(const Grid &grid, int r) {
   std::string text;
@@ -60,30 +51,9 @@ std::string rowText(const Grid &grid, int r) {
   return ::testing::AssertionSuccess();
 }
 
-// A reference search with bit masks, visiting cells and digits in the same
-// order as solve, so it finds the same first completion.
-bool referenceSolve(Grid &grid, int from = 0) {
-  int i = from;
-  while (i < 81 && grid.cells[i] != 0)
-    ++i;
-  if (i == 81)
-    return true;
-  int used = 0;
-  int r = i / 9, c = i % 9, b = r / 3 * 3 + c / 3;
-  for (int k = 0; k < 9; ++k) {
-    used |= 1 << grid.cells[r * 9 + k];
-    used |= 1 << grid.cells[k * 9 + c];
-    used |= 1 << grid.cells[(b / 3 * 3 + k / 3) * 9 + b % 3 * 3 + k % 3];
-  }
-  for (int d = 1; d <= 9; ++d) {
-    if (used & (1 << d))
-      continue;
-    grid.cells[i] = d;
-    if (referenceSolve(grid, i + 1))
-      return true;
-  }
-  grid.cells[i] = 0;
-  return false;
+bool referenceSolve(Grid &grid) {
+  long trials = 0;
+  return quib::testing::maskSolve(grid, trials);
 }
 
 bool sameCells(const Grid &a, const Grid &b) {
