@@ -1,6 +1,7 @@
 // The key decoder: byte sequences as terminals send them, and the codes
 // they must give. Each table row is one key in one terminal's encoding.
 #include "console.h"
+#include "show_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -20,15 +21,7 @@ struct Row {
   std::vector<int> codes; // empty: skipped whole
 };
 
-std::string show(const std::string &bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, c >= 0x21 && c < 0x7F ? "%c" : "<%02x>", c);
-    out += hex;
-  }
-  return out;
-}
+using quib::testing::show;
 
 void checkRows(const std::vector<Row> &rows) {
   for (const Row &row : rows) {

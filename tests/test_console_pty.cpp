@@ -3,6 +3,8 @@
 // side, reads what the layer wrote there and looks at the terminal's mode.
 //
 // Units: x = column, y = row, both counted from 1.
+#include "show_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -42,15 +44,7 @@ struct Options {
   std::vector<int> ignoredSignals; // SIG_IGN when the program starts
 };
 
-std::string show(const std::string &bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F ? "%c" : "<%02x>", c);
-    out += hex;
-  }
-  return out;
-}
+using quib::testing::show;
 
 bool sameMode(const termios &a, const termios &b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
