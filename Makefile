@@ -32,7 +32,7 @@ fuzz:
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) $(FUZZ_CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) --parallel
 	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/artifacts
-	./$(FUZZ_BUILD)/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=64 \
+	./$(FUZZ_BUILD)/fuzz_keys -max_total_time=$(FUZZ_TIME) -max_len=64 \
 	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ \
 	  $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
 
@@ -40,8 +40,8 @@ install: all
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 format:
-	clang-format -i src/*.h src/*.cpp tests/*.h tests/*.cpp tests/hardening/*.cpp \
-	  bench/*.cpp fuzz/*.h fuzz/*.cpp
+	clang-format -i src/*.h src/*.cpp tests/*.cpp bench/*.cpp bench/*.h \
+	  fuzz/*.cpp
 
 clean:
 	rm -rf $(BUILD)

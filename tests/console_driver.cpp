@@ -1,0 +1,34 @@
+// Drives the terminal layer for the end-to-end tests, one operation per
+// argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText,
+// s:N setCursorShape, b ringBell, a fails an assertion inside the layer.
+#include "console.h"
+#include "keys.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+quib::ConsoleSession session;
+}
+
+int main(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char op = argv[i][0];
+    const char *arg = op != '\0' && argv[i][1] == ':' ? argv[i] + 2 : "";
+    const int n = std::atoi(arg);
+    if (op == 'c')
+      quib::clearScreen();
+    if (op == 'm')
+      quib::moveCursor(n, std::atoi(std::strchr(arg, ':') + 1));
+    if (op == 'p')
+      quib::putChar(n);
+    if (op == 't')
+      quib::printText("%s", arg);
+    if (op == 's')
+      quib::setCursorShape(n);
+    if (op == 'b')
+      quib::ringBell();
+    if (op == 'a')
+      quib::decodeKey(nullptr, 0, true);
+  }
+}

@@ -1,0 +1,156 @@
+# The one harness for everything that needs a terminal: a program on a
+# pseudo-terminal of 80 x 25 read through a small VT screen model. It keeps
+# the raw output (bells, cursor shapes), answers the terminal's questions as
+# xterm does (the cursor style only when given one), and reads the
+# terminal's settings and the exit status. Waiting is a poll with a
+# deadline; a failure shows the whole screen. Positions are the program's:
+# x and y from 1.
+import fcntl
+import os
+import re
+import select
+import shutil
+import struct
+import tempfile
+import termios
+import time
+
+W, H = 80, 25
+DEADLINE = float(os.environ.get("QUIB_DEADLINE", "30"))
+TOKEN = re.compile(rb"\x1bP(.*?)\x1b\\|\x1b\[([0-9;?]*) ?([@-~])|\x1b([^P[])"
+                   rb"|([\xc0-\xf7][\x80-\xbf]+|[^\x1b])", re.S)
+
+
+class Term:
+    def __init__(self, argv, env, style=None, files=()):
+        # Runs argv in a directory of its own; files maps standard
+        # descriptors to names there. style: what DECRQSS answers.
+        self.style, self.dir = style, tempfile.mkdtemp(prefix="quib-")
+        self.fd, tty = os.openpty()
+        fcntl.ioctl(tty, termios.TIOCSWINSZ, struct.pack("4H", H, W, 0, 0))
+        self.initial = self.settings()
+        self.pid = os.fork()
+        if self.pid == 0:
+            try:
+                os.login_tty(tty)
+                os.chdir(self.dir)
+                for fd, name in dict(files).items():
+                    os.dup2(os.open(name, os.O_WRONLY | os.O_CREAT, 0o644), fd)
+                os.execve(argv[0], argv, env)
+            finally:
+                os._exit(127)
+        os.close(tty)
+        self.raw, self.pos, self.status = b"", 0, None
+        self.rows = [" " * W] * H
+        self.x = self.y = 1
+        self.wrap = False
+
+    def send(self, keys):
+        os.write(self.fd, keys.encode("latin-1"))
+
+    def pump(self, timeout=0.02):
+        if self.status is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            self.status = os.waitstatus_to_exitcode(status) if pid else None
+        if select.select([self.fd], [], [], timeout)[0]:
+            try:
+                self.raw += os.read(self.fd, 65536)
+            except OSError:  # the last process on the terminal has gone
+                time.sleep(timeout)
+        while m := TOKEN.match(self.raw, self.pos):
+            self.pos = m.end()
+            self.token(*m.groups())
+
+    def token(self, dcs, params, final, esc, chars):
+        if dcs == b"$q q" and self.style is not None:
+            self.send(f"\x1bP1$r{self.style} q\x1b\\")
+        elif final == b"H":
+            nums = [int(n or 1) for n in params.split(b";")] + [1]
+            self.y, self.x, self.wrap = nums[0], nums[1], False
+        elif final == b"J" and params == b"2":
+            self.rows = [" " * W] * H
+        elif final == b"c" and not params:
+            self.send("\x1b[?64;1;2;22c")
+        elif esc == b"D" or chars == b"\n":
+            self.down()
+        elif chars == b"\r" or chars == b"\b":
+            self.x = 1 if chars == b"\r" else max(1, self.x - 1)
+            self.wrap = False
+        elif chars and chars >= b" ":
+            if self.wrap:
+                self.x, self.wrap = 1, False
+                self.down()
+            row = self.rows[self.y - 1]
+            char = chars.decode("utf-8", "replace")
+            self.rows[self.y - 1] = row[:self.x - 1] + char + row[self.x:]
+            self.x, self.wrap = min(self.x + 1, W), self.x == W
+
+    def down(self):
+        if self.y == H:
+            self.rows = self.rows[1:] + [" " * W]
+        self.y = min(self.y + 1, H)
+
+    def lines(self):
+        return [row.rstrip() for row in self.rows]
+
+    def text(self):  # the screen without its empty lines at the bottom
+        return "\n".join(self.lines()).rstrip("\n")
+
+    def bells(self):
+        return self.raw.count(b"\a")
+
+    def cursor(self):
+        # The last cursor shape sent (None: none) and whether it shows.
+        shapes = re.findall(rb"\x1b\[(\d*) q", self.raw)
+        shown = self.raw.rfind(b"\x1b[?25h") >= self.raw.rfind(b"\x1b[?25l")
+        return (int(shapes[-1] or 0) if shapes else None), shown
+
+    def settings(self):
+        return termios.tcgetattr(self.fd)
+
+    def wait(self, cond, what, deadline=DEADLINE):
+        end = time.monotonic() + deadline
+        while not cond():
+            if time.monotonic() > end:
+                rows = "\n".join(f"{y:2}|{line}" for y, line in
+                                 enumerate(self.lines(), 1))
+                raise AssertionError(
+                    f"{what}\n{rows}\ncursor ({self.x}, {self.y}), status "
+                    f"{self.status}, last output {self.raw[-160:]!r}")
+            self.pump()
+
+    def wait_text(self, text, deadline=DEADLINE):
+        self.wait(lambda: text in self.text(), f"no {text!r}", deadline)
+
+    def end(self):
+        self.wait(lambda: self.status is not None, "the program did not end")
+        for _ in range(3):  # what was still on its way
+            self.pump()
+        return self.status
+
+    def file(self, name):
+        with open(os.path.join(self.dir, name), "rb") as f:
+            return f.read()
+
+    def close(self):
+        if self.status is None:
+            os.kill(self.pid, 9)
+            os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+# The grid on the screen: row 8 (top) at y 3, columns 0-8 at these x.
+CELL_X = [31, 33, 35, 39, 41, 43, 47, 49, 51]
+CELL_Y = [3, 5, 7, 11, 13, 15, 19, 21, 23]
+EMPTY = ["........."] * 9
+
+
+def picture(rows):
+    # The whole screen the program shows for a grid, given top row first as
+    # nine strings of digits and dots.
+    cells = iter(rows)
+    return "\n".join(["", ""] + [" " * 30 + (
+        "-" * 21 if y in (9, 17) else "{} {} {} | {} {} {} | {} {} {}".format(
+            *next(cells)) if y in CELL_Y else "      |       |")
+        for y in range(3, 24)])

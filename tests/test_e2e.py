@@ -1,0 +1,339 @@
+# End to end: the program, and the terminal layer through its driver, on a
+# pseudo-terminal (harness.py). Each class is one CTest test; one runs as
+#   QUIB=build/quib QUIB_DRIVER=build/tests/console_driver \
+#   python3 tests/test_e2e.py Ends
+import os
+import random
+import re
+import resource
+import signal
+import subprocess
+import sys
+import termios
+import time
+import unittest
+
+from harness import CELL_X, CELL_Y, EMPTY, Term, picture
+
+QUIB, DRIVER = (os.path.abspath(os.environ[n]) for n in ("QUIB", "QUIB_DRIVER"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+ENV = {"TERM": "xterm", "PATH": "/usr/bin:/bin"}
+UP, DOWN, RIGHT, LEFT = "\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D"
+HOME, END, PGUP, PGDN, INS, DEL = ("\x1b[H", "\x1b[F", "\x1b[5~", "\x1b[6~",
+                                   "\x1b[2~", "\x1b[3~")
+# The texts byte for byte, as standard output carries them to a file.
+HELP, USAGE, PROMPT = (open(os.path.join(HERE, "golden", name), "rb").read()
+                       for name in ("help.txt", "usage.txt", "prompt.txt"))
+BANNER = (rb"\r\n   Quib - Sudoku Solver\r\n\r\n   Version 0\.9\.1, [A-Z][a-z]"
+          rb"{2} [ 1-3]\d \d{4}, \d\d:\d\d:\d\d\r\n   www\.quib\.example\r\n")
+# A puzzle whose plain search takes seconds; top row first.
+LONG = ["52...6...", "......7.1", "3........", "...4..8..", "6...7..5.",
+        ".........", ".418.....", "....3..2.", "..87....."]
+SOLVED = ["978531642", "642978531", "531642978", "897214365", "365897214",
+          "214365897", "789123456", "456789123", "123456789"]
+resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # crashes leave no core
+
+
+def typed(rows):
+    return "".join(rows).replace(".", " ")
+
+
+def grid(*top_rows):
+    return [r.ljust(9, ".") for r in top_rows] + EMPTY[len(top_rows):]
+
+
+class Case(unittest.TestCase):
+    def term(self, argv, env=ENV, **kw):
+        t = Term(argv, env, **kw)
+        self.addCleanup(t.close)
+        return t
+
+    def editor(self, keys="", **kw):
+        t = self.term([QUIB], **kw)
+        t.wait(lambda: t.text() == picture(EMPTY), "no start screen")
+        self.ready(t).send(keys)
+        return t
+
+    def ready(self, t):
+        # Until the program waits for a key (Ctrl+C is no signal then).
+        t.wait(lambda: t.settings()[6][termios.VINTR] == b"\0" or
+               t.status is not None, "no key awaited")
+        return t
+
+    def assert_given_back(self, t, style):
+        self.assertEqual((t.settings(), t.cursor()),
+                         (t.initial, (style, True)), t.raw[-80:])
+
+
+class CommandLine(Case):
+    def answer(self, args, key):
+        t = self.ready(self.term([QUIB, *args], files={1: "out"}, env=dict(
+            ENV, PATH=os.path.join(HERE, "bin") + ":/bin")))
+        t.send(key)
+        self.assertEqual(t.end(), 0)
+        return t, t.file("out")
+
+    def test_texts_by_argument(self):
+        for args, text in [(["-h"], HELP), (["--help"], HELP), (["?"], HELP),
+                           (["-v"], b""), (["--version"], b""), (["-i"], b""),
+                           (["--info"], b""), (["-H"], USAGE),
+                           (["--Help"], USAGE), (["-help"], USAGE),
+                           (["/?"], USAGE), (["i"], USAGE), (["h"], USAGE),
+                           ([""], USAGE)]:
+            with self.subTest(args=args):
+                self.assertRegex(self.answer(args, "n")[1], b"^" + (
+                    re.escape(text) or BANNER) + (b"" if text == USAGE else
+                    re.escape(PROMPT + b"N\r\n")) + rb"\Z")
+        t = self.term([QUIB, "-h", "x"])  # two arguments: the solver
+        t.wait(lambda: t.text() == picture(EMPTY), "no editor")
+
+    def test_prompt_answers(self):
+        for key, yes in [("\r", 1), ("\n", 1), (" ", 1), ("J", 1), ("j", 1),
+                         ("Y", 1), ("y", 1), ("n", 0), ("N", 0), ("\x1b", 0),
+                         ("a", 0), ("1", 0), (UP, 0), ("\x03", 0)]:
+            with self.subTest(key=key):
+                t, out = self.answer(["-v"], key)
+                self.assertTrue(out.endswith(PROMPT + b"NJ"[yes:yes + 1] +
+                                             b"\r\n"))
+                page = os.path.join(t.dir, "opened")
+                if yes:
+                    t.wait(lambda: os.path.exists(page) and t.file("opened")
+                           == b"http://www.quib.example/cpp/sudoku\n", "no page")
+                self.assertEqual(os.path.exists(page), bool(yes))
+
+    def test_latin1_text_in_the_terminals_encoding(self):
+        for env, raw in [({"LANG": "C.UTF-8"}, b"k\xc3\xb6nnen"),
+                         ({"LC_ALL": "de_DE.utf8", "LANG": "C"}, b"k\xc3\xb6nnen"),
+                         ({"LC_ALL": "C", "LANG": "C.UTF-8"}, b"k\xf6nnen")]:
+            with self.subTest(env=env):
+                t = self.ready(self.term([QUIB, "-h"], dict(ENV, **env)))
+                t.send("n")
+                self.assertEqual(t.end(), 0)
+                self.assertIn(raw + b" durch", t.raw)
+                self.assertNotIn(b"\x1b[", t.raw, "no cursor sequence at all")
+                self.assertEqual(HELP.decode("latin-1").splitlines()[8] in
+                                 t.lines(), b"\xc3" in raw)
+                self.assertIn("(J/N)? N", t.text())
+
+
+class Editor(Case):
+    # Keys; the grid, top row first; the cursor; bells; the cursor shape.
+    TABLE = [
+        ("", EMPTY, (31, 3), 0, 4),
+        ("123456789", grid("123456789"), (31, 5), 0, 4),
+        ("1" + RIGHT * 2 + "1", grid("1"), (39, 3), 1, 4),
+        ("1" + DOWN * 3 + HOME + "1", grid("1"), (31, 11), 1, 4),
+        ("1" + DOWN + "1", grid("1"), (33, 5), 1, 4),
+        ("5" + LEFT + "6", grid("6"), (33, 3), 0, 4),
+        ("5" + LEFT + "5", grid("5"), (31, 3), 1, 4),
+        (UP + LEFT + END + RIGHT + PGDN + DOWN, EMPTY, (51, 23), 4, 4),
+        (DOWN * 2 + UP + RIGHT * 2 + LEFT, EMPTY, (33, 5), 0, 4),
+        (HOME + PGUP + END * 2 + PGDN * 2 + HOME + PGUP, EMPTY, (31, 3), 0, 4),
+        (PGDN + UP + "7", grid(*[""] * 7, "7"), (33, 21), 0, 4),
+        ("\x7f", EMPTY, (31, 3), 1, 4),
+        (DOWN + "\x7f", EMPTY, (31, 5), 1, 4),
+        ("12\x7f", grid("1"), (33, 3), 0, 4),
+        ("12" + LEFT + DEL, grid("1"), (33, 3), 0, 4),
+        ("12" + LEFT + ",", grid("1"), (33, 3), 0, 4),
+        (INS + "12", grid("2"), (31, 3), 0, 2),
+        (INS * 2 + "12", grid("12"), (35, 3), 0, 4),
+        (PGDN + END + "9", grid(*[""] * 8, "........9"), (51, 23), 0, 4),
+        ("0x\x1bOP\x03\x1c\x13", EMPTY, (31, 3), 6, 4),
+        ("\x1bP1", grid("1"), (33, 3), 1, 4),
+        ("12" + LEFT + "\x1b[P\x1b[M5\x1b[J\x1b[4h6", grid("156"), (35, 3), 2, 2),
+    ]
+
+    def test_keys(self):
+        for keys, rows, xy, bells, shape in self.TABLE:
+            with self.subTest(keys=keys):
+                t = self.editor(keys)
+                shown = lambda: (t.text(), (t.x, t.y), t.bells(), t.cursor()) \
+                    == (picture(rows), xy, bells, (shape, True))
+                t.wait(shown, f"expected {rows} at {xy}, {bells} bells")
+                time.sleep(0.05)
+                t.pump()
+                self.assertTrue(shown(), t.raw[-80:])
+
+    def test_w_saves_the_grid_and_editing_goes_on(self):
+        t = self.editor("5" + PGDN + "1w6")
+        t.wait_text("1 6")
+        self.assertEqual(t.file("foo.dat").split(b"\r\n")[::10],
+                         [b"5 0 0   0 0 0   0 0 0", b"0 1 0   0 0 0   0 0 0"])
+
+
+class Ends(Case):
+    def test_every_end_gives_the_terminal_back(self):
+        for how, term, style, restored in [
+                ("\x1b", "xterm", 3, 3), ("q", "xterm", None, 0),
+                ("Q", "rxvt-unicode", None, 2)] + [(sig, "xterm", 5, 5) for sig in (
+                    signal.SIGTERM, signal.SIGHUP, signal.SIGUSR1, signal.SIGALRM,
+                    signal.SIGXCPU, signal.SIGSEGV, signal.SIGABRT)]:
+            with self.subTest(how=how):
+                t = self.editor(INS, env=dict(ENV, TERM=term), style=style)
+                t.wait(lambda: t.cursor()[0] == 2, "Insert not on")
+                if isinstance(how, str):
+                    t.send(how)
+                    self.assertEqual((t.end(), t.text(), t.x, t.y),
+                                     (0, "", 1, 1))
+                else:
+                    os.kill(t.pid, how)
+                    self.assertEqual(t.end(), -how)
+                self.assert_given_back(t, restored)
+
+    def test_search_ends(self):
+        dead = [""] * 3 + [f"{d}" for d in range(5, 10)] + [".1234"]
+        for rows, shown in [(grid(*dead), 0), (SOLVED, 0), (EMPTY, SOLVED)]:
+            t = self.editor(typed(rows) + "\r")
+            if shown:
+                t.wait(lambda: t.text() == picture(shown), "no solution")
+                self.assertFalse(t.cursor()[1], "the cursor shows")
+                t.send("x")
+            self.assertEqual((t.end(), t.text(), t.x, t.y), (0, "", 1, 1) if
+                             shown else (0, "Konnte keine Loesung finden", 1, 2))
+
+    def test_failed_assertion_in_the_layer(self):
+        t = self.term([DRIVER, "s:1", "a"], files={2: "err"}, style=4)
+        self.assertEqual(t.end(), 3)
+        self.assert_given_back(t, 4)
+        self.assertIn(b"\r\nAssertion failed: bytes != nullptr", t.file("err"))
+
+    def test_keys_the_program_does_not_read_are_left_for_the_shell(self):
+        for command, keys in [("", "qhello\n"), (" -h", "nhello\n"),
+                              (" > out", "")]:
+            with self.subTest(command=command):
+                t = self.ready(self.term(["/bin/sh", "-c", QUIB + command +
+                               '; IFS= read -r line; echo "GOT:[$line]"']))
+                if not keys:  # during a search, standard output in a file
+                    t.send(typed(LONG) + "\r")
+                    t.wait(lambda: t.text() == "", "not blank", 1.0)
+                    self.assertFalse(t.settings()[3] & termios.ECHO)
+                    keys = "xhello\n"
+                t.send(keys)
+                t.wait_text("GOT:[hello]", 300)
+
+    def test_without_a_terminal(self):
+        for args, out in [([], b""), (["-h"], HELP + PROMPT + b"N\r\n")]:
+            done = subprocess.run([QUIB, *args], stdin=subprocess.DEVNULL,
+                                  capture_output=True, start_new_session=True)
+            self.assertEqual((done.returncode, done.stdout), (0, out))
+
+
+class Suspend(Case):
+    def stop(self, typing, ready):
+        # In an interactive shell: starts the program, types, stops it with
+        # Ctrl+Z once ready, checks the shell's terminal and runs fg.
+        t = self.term(["/bin/dash", "-i"], dict(ENV, PS1="$ ", ENV=""),
+                      style=3)
+        t.wait_text("$")
+        shell = t.settings()
+        t.send(QUIB + "\n")
+        t.wait(lambda: t.text() == picture(EMPTY), "did not start")
+        t.send(typing)
+        t.wait(lambda: ready(t.text()), "not ready to stop")
+        t.send("x\x1a")  # a key typed ahead, then Ctrl+Z
+        t.wait_text("Stopped")
+        self.assertEqual((t.settings(), t.cursor()), (shell, (3, True)))
+        t.send("fg\n")
+        return t
+
+    def test_ctrl_z_in_the_editor_and_fg(self):
+        t = self.stop("12" + INS + "3", picture(grid("123")).__eq__)
+        t.wait(lambda: (t.text(), t.x, t.y, t.cursor(), t.bells()) ==
+               (picture(grid("123")), 35, 3, (2, True), 1), "not repainted")
+        t.send("4\x03")
+        t.wait(lambda: t.text() == picture(grid("124")) and t.bells() == 2,
+               "typing does not go on")
+
+    def test_ctrl_z_during_a_search_keeps_the_key_typed_before(self):
+        t = self.stop(typed(LONG) + "\r", "".__eq__)
+        t.send("echo rc=$?\n")
+        t.wait_text("rc=0", 300)
+
+
+class Storm(Case):
+    KEYS = [*"123456789", UP, DOWN, LEFT, RIGHT, HOME, END, PGUP, PGDN, INS,
+            DEL, "\x7f", ",", " ", "0", "x", "\x1bOP"]
+
+    def test_random_keys_against_a_model(self):
+        rng, t = random.Random(1), self.editor()
+        cells, r, c, advance, bells = [0] * 81, 8, 0, True, 0
+        for burst in range(12):
+            keys = [rng.choice(self.KEYS) for _ in range(60)]
+            for k in keys:
+                i = r * 9 + c
+                unit = [cells[r * 9 + j] for j in range(9)] + [
+                    cells[j * 9 + c] for j in range(9)] + [
+                    cells[(r // 3 * 3 + j // 3) * 9 + c // 3 * 3 + j % 3]
+                    for j in range(9)]
+                move = {UP: (r < 8, r + 1, c), DOWN: (r > 0, r - 1, c),
+                        LEFT: (c > 0, r, c - 1), RIGHT: (c < 8, r, c + 1),
+                        HOME: (1, r, 0), END: (1, r, 8), PGUP: (1, 8, c),
+                        PGDN: (1, 0, c), "\x7f": (c > 0, r, c - 1)}.get(k)
+                if k == " " or k in "123456789" and int(k) not in unit:
+                    cells[i] = int(k) if k != " " else cells[i]
+                    if advance and i != 8:
+                        r, c = (r, c + 1) if c < 8 else (r - 1, 0)
+                elif move:
+                    bells, (r, c) = bells + (not move[0]), move[1:] if move[
+                        0] else (r, c)
+                    cells[r * 9 + c] *= k != "\x7f" or not move[0]
+                elif k in (DEL, ",", INS):
+                    cells[i] *= k == INS
+                    advance ^= k == INS
+                else:
+                    bells += 1
+            t.send("".join(keys))
+            rows = ["".join(str(cells[(8 - y) * 9 + x] or ".") for x in
+                    range(9)) for y in range(9)]
+            t.wait(lambda: (t.text(), t.bells(), t.x, t.y, t.cursor()) == (
+                picture(rows), bells, CELL_X[c], CELL_Y[8 - r],
+                (4 if advance else 2, True)), f"burst {burst}: {rows}")
+
+
+class Layer(Case):
+    # Operations after a clear; the screen lines expected, from line 1; the
+    # cursor.
+    TABLE = [
+        (["m:5:5", "m:0:5", "p:65", "m:81:5", "p:66", "m:5:0", "p:67",
+          "m:5:26", "p:68"], ["", "", "", "", "    ABCD"], (9, 5)),
+        (["m:80:3", "p:65", "p:66"], ["", "", " " * 79 + "A", "B"], (2, 4)),
+        (["p:88", "m:80:25", "p:65"], [""] * 23 + [" " * 79 + "A", ""],
+         (1, 25)),
+        (["m:10:25", "p:90", "p:10", "p:89", "p:13", "p:87"],
+         [""] * 23 + [" " * 9 + "Z", "W" + " " * 9 + "Y"], (2, 25)),
+        (["m:5:3", "p:65", "p:8", "p:8", "p:66", "m:1:2", "p:8", "p:67",
+          "p:7"], ["", "C", "   BA"], (2, 2)),
+        (["t:x", "b", "p:65", "t:" + "y" * 81, "p:66"],
+         ["xA" + "y" * 78, "yyyB"], (5, 2)),
+        ([b"t:k\xf6", "p:65"], ["k\xf6A"], (4, 1)),
+    ]
+
+    def test_drawing(self):
+        for ops, lines, xy in self.TABLE:
+            with self.subTest(ops=ops):
+                t = self.term([DRIVER, "c", *ops], dict(ENV, LANG="C.UTF-8"))
+                self.assertEqual(t.end(), 0)
+                self.assertEqual((t.lines()[:len(lines)], (t.x, t.y)),
+                                 (lines, xy))
+                self.assertEqual(t.bells(), ops.count("b") + ops.count("p:7"))
+
+    def test_cursor_shapes(self):
+        for term, style, shapes in [
+                ("xterm", 6, [b"\x1b[2 q", b"\x1b[4 q", b"\x1b[6 q"]),
+                ("st-256color", None, [b"\x1b[2 q", b"\x1b[4 q", b"\x1b[0 q"]),
+                ("linux", 6, [b"\x1b[?6c", b"\x1b[?2c", b"\x1b[?0c"])]:
+            with self.subTest(term=term):
+                t = self.term([DRIVER, "s:0", "s:1", "s:2"],
+                              dict(ENV, TERM=term), style=style)
+                self.assertEqual(t.end(), 0)
+                self.assertTrue(t.raw.endswith(b"\x1b[?25l" + b"".join(
+                    b"\x1b[?25h" + shape for shape in shapes)), t.raw)
+                self.assertEqual(b"\x1bP$q q" in t.raw, term != "linux")
+        t = self.term([DRIVER, "c", "m:3:3", "p:65", "s:1", "t:x"],
+                      files={1: "out"})  # standard output elsewhere
+        self.assertEqual((t.end(), t.lines()[2], t.file("out")), (0, "  A", b"x"))
+        self.assertNotIn(b" q", t.raw)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv, verbosity=2)
