@@ -110,6 +110,8 @@ constinit Console console;
 volatile sig_atomic_t modeInForce = originalMode;
 volatile sig_atomic_t shapeInForce = -1;
 volatile sig_atomic_t userStyle = 0;
+// The layer's mode while Ctrl+Z has the program stopped.
+volatile sig_atomic_t modeToResume = originalMode;
 
 // ===========================================================================
 // Low-level writes (async-signal-safe)
@@ -508,14 +510,14 @@ void onDeadlySignal(int sig) {
 
 bool inForeground() { return ::tcgetpgrp(console.tty) == ::getpgrp(); }
 
-// SIGTSTP (Ctrl+Z): stop with the terminal as the shell expects it, and on
-// fg take the layer's mode back and repaint the screen.
+// SIGTSTP (Ctrl+Z): stop with the terminal as the shell expects it.
 void onStopSignal(int) {
   const int savedErrno = errno;
-  const int mode = modeInForce;
   flushDrawing();
-  if (mode != originalMode)
+  if (modeInForce != originalMode) {
     takeTypeAhead();
+    modeToResume = modeInForce;
+  }
   giveBackTerminal();
   struct sigaction ours;
   ::sigaction(SIGTSTP, nullptr, &ours);
@@ -523,11 +525,17 @@ void onStopSignal(int) {
   unblock(SIGTSTP);
   ::raise(SIGTSTP); // stops here until SIGCONT
   ::sigaction(SIGTSTP, &ours, nullptr);
-  // Continued in the background (bg), the shell owns the terminal: the
-  // mode is taken back at the next readKey, which waits until fg.
-  if (inForeground()) {
-    if (mode != originalMode)
-      setMode(mode);
+  errno = savedErrno;
+}
+
+// SIGCONT: on fg, take the layer's mode back and repaint the screen. On bg
+// the shell keeps the terminal until a later fg continues the program again.
+// Never held back: fg after bg may find readKey in a read that waits.
+void onContinue(int) {
+  const int savedErrno = errno;
+  if (modeToResume != originalMode && inForeground()) {
+    setMode(modeToResume);
+    modeToResume = originalMode;
     repaint();
   }
   errno = savedErrno;
@@ -538,7 +546,7 @@ void onStopSignal(int) {
 void onResize(int) {
   const int savedErrno = errno;
   flushDrawing();
-  if (inForeground())
+  if (modeInForce != originalMode && inForeground())
     repaint();
   errno = savedErrno;
 }
@@ -564,6 +572,7 @@ void installSignalHandlers() {
     if (isDeadly(sig))
       installHandler(sig, onDeadlySignal);
   installHandler(SIGTSTP, onStopSignal);
+  installHandler(SIGCONT, onContinue);
   installHandler(SIGWINCH, onResize);
 }
 
