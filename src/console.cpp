@@ -42,8 +42,9 @@ enum TerminalMode : int {
 };
 
 // How the cursor shapes are shown: DECSCUSR (xterm, VTE, kitty, st, urxvt,
-// tmux), the Linux console's own cursor sizes, or GNU screen, which knows
-// no DECSCUSR before version 5 but has a "very visible" cursor.
+// tmux), the Linux console's own cursor sizes, or GNU screen's "very
+// visible" cursor. screen 4 knows no DECSCUSR and hands it on to the
+// terminal it runs in, whose user style it could then not give back.
 enum CursorFamily : int { decscusr, linuxConsole, gnuScreen };
 
 // How long the rest of an escape sequence may take to arrive after its
@@ -90,7 +91,8 @@ struct Console {
   unsigned char input[512]{};
   std::size_t inputLen = 0;
   Output drawing;
-  bool shadowActive = false; // a clear happened, the shadow holds the screen
+  bool answersPending = false; // the terminal has not answered the question
+  bool shadowActive = false;   // a clear happened, the shadow holds the screen
   char shadow[shadowRows][shadowCols]{};
   // Standard output in text mode.
   FILE *text = nullptr;
@@ -182,19 +184,18 @@ constexpr const char *shapeSequences[3][3] = {
     // The Linux console's cursor sizes: 6 a full block, 2 an underline.
     {"\033[?25l", "\033[?25h\033[?6c", "\033[?25h\033[?2c"},
     // screen: CSI 34 l the very visible cursor, CSI 34 h the normal one.
-    {"\033[?25l", "\033[?25h\033[2 q\033[34l", "\033[?25h\033[4 q\033[34h"}};
+    {"\033[?25l", "\033[?25h\033[34l", "\033[?25h\033[34h"}};
 
 void putShape(Output &out, int shape) {
   out.put(shapeSequences[console.family][shape]);
 }
 
 void putUserCursor(Output &out) {
-  if (console.family == linuxConsole) {
-    out.put("\033[?25h\033[?0c");
+  if (console.family != decscusr) {
+    out.put(console.family == linuxConsole ? "\033[?25h\033[?0c"
+                                           : "\033[34h\033[?25h");
     return;
   }
-  if (console.family == gnuScreen)
-    out.put("\033[34h");
   out.put("\033[?25h\033[");
   out.number(userStyle);
   out.put(" q");
@@ -330,24 +331,27 @@ int receiveByte(int waitMs, int mode, const sigset_t &callerMask) {
 constexpr DecodedKey readFailed{0, -1, {-1, -1}};
 constexpr DecodedKey timedOut{0, 0, {-1, -1}};
 
-// Waits until the input buffer starts with one decoded item, a key or a
-// sequence to skip, and returns it without taking it out. Only the bytes
-// of that item are taken from the terminal, one at a time: whatever the
-// program does not read stays in the terminal's queue for the next reader.
-// waitMs bounds the wait for the first byte; consumed 0 then means that
-// the time ran out, and count -1 that the terminal cannot be read.
-DecodedKey nextItem(int waitMs, int mode, const sigset_t &callerMask) {
+// Waits until the input buffer holds one whole decoded item from byte from
+// on, a key or a sequence to skip, and returns it without taking it out.
+// Only the bytes of that item are taken from the terminal, one at a time:
+// whatever the program does not read stays in the terminal's queue for the
+// next reader. waitMs bounds the wait for its first byte; consumed 0 then
+// means that the time ran out, and count -1 that the terminal cannot be
+// read.
+DecodedKey nextItem(std::size_t from, int waitMs, int mode,
+                    const sigset_t &callerMask) {
   for (;;) {
-    if (console.inputLen > 0) {
+    if (console.inputLen > from) {
       const bool full = console.inputLen == sizeof console.input;
-      const DecodedKey key = decodeKey(console.input, console.inputLen, full);
+      const std::size_t len = console.inputLen - from;
+      const DecodedKey key = decodeKey(console.input + from, len, full);
       if (key.consumed > 0)
         return key;
       const int got = receiveByte(escapeWaitMs, mode, callerMask);
       if (got < 0)
         return readFailed;
       if (got == 0)
-        return decodeKey(console.input, console.inputLen, true);
+        return decodeKey(console.input + from, len, true);
       continue;
     }
     const int got = receiveByte(waitMs, mode, callerMask);
@@ -356,18 +360,17 @@ DecodedKey nextItem(int waitMs, int mode, const sigset_t &callerMask) {
   }
 }
 
-void dropInput(std::size_t n) {
-  console.inputLen -= n;
-  std::memmove(console.input, console.input + n, console.inputLen);
-}
-
 // Takes one item out of the input buffer and notes what the terminal said
-// in it. Returns false for a device-attributes answer.
-bool takeItem(const DecodedKey &item) {
-  dropInput(static_cast<std::size_t>(item.consumed));
+// in it; its device attributes are the last of its answers.
+void takeItem(const DecodedKey &item, std::size_t from = 0) {
+  const auto n = static_cast<std::size_t>(item.consumed);
+  console.inputLen -= n;
+  std::memmove(console.input + from, console.input + from + n,
+               console.inputLen - from);
   if (item.report == Report::cursorStyle)
     userStyle = item.style;
-  return item.report != Report::deviceAttributes;
+  if (item.report == Report::deviceAttributes)
+    console.answersPending = false;
 }
 
 bool prepareModes() {
@@ -403,27 +406,45 @@ bool prepareModes() {
 
 // Asks the terminal for its cursor style (DECRQSS) and, since every
 // terminal answers it, for its device attributes, with echo off; then
-// reads the answers. Asked only when no key is queued, which would stand
-// before the answers. A key that comes first ends the wait and stays for
-// readKey, which also skips answers that come late.
+// reads the answers. A key typed ahead of them ends the wait and stays for
+// readKey, which skips the answers when it comes to them.
 void askCursorStyle(const sigset_t &callerMask) {
-  int queued = 0;
   if (!console.stdoutIsConsole || console.family != decscusr ||
-      console.inputLen > 0 || ::ioctl(console.tty, FIONREAD, &queued) != 0 ||
-      queued > 0 || !prepareModes() || !setMode(quietMode))
+      !prepareModes() || !setMode(quietMode))
     return;
   static constexpr char question[] = "\033P$q q\033\\\033[c";
-  if (!writeAll(console.tty, question, sizeof question - 1))
-    return;
+  console.answersPending = writeAll(console.tty, question, sizeof question - 1);
   timespec start;
   ::clock_gettime(CLOCK_MONOTONIC, &start);
-  for (;;) {
+  while (console.answersPending) {
     const int left = answerWaitMs - elapsedMs(start);
-    if (left <= 0)
+    const DecodedKey item =
+        nextItem(0, left > 0 ? left : 0, quietMode, callerMask);
+    if (item.consumed == 0) // a terminal that answers nothing
+      console.answersPending = false;
+    if (item.consumed == 0 || item.count != 0)
       return;
-    const DecodedKey item = nextItem(left, quietMode, callerMask);
-    if (item.consumed == 0 || item.count != 0 || !takeItem(item))
+    takeItem(item);
+  }
+}
+
+// At the end, answers still on their way would reach the shell as keys:
+// read up to the last of them, leaving the keys found before it in the
+// input buffer, which goes back to the terminal.
+void collectAnswers(const sigset_t &callerMask) {
+  std::size_t keys = 0;
+  timespec start;
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  while (console.answersPending) {
+    const int left = answerWaitMs - elapsedMs(start);
+    const DecodedKey item =
+        nextItem(keys, left > 0 ? left : 0, quietMode, callerMask);
+    if (item.consumed == 0 || item.count < 0)
       return;
+    if (item.count > 0)
+      keys += static_cast<std::size_t>(item.consumed);
+    else
+      takeItem(item, keys);
   }
 }
 
@@ -513,6 +534,8 @@ bool inForeground() { return ::tcgetpgrp(console.tty) == ::getpgrp(); }
 // SIGTSTP (Ctrl+Z): stop with the terminal as the shell expects it.
 void onStopSignal(int) {
   const int savedErrno = errno;
+  if (console.shadowActive) // the shell goes on below the grid
+    console.drawing.cursorAt(1, console.height);
   flushDrawing();
   if (modeInForce != originalMode) {
     takeTypeAhead();
@@ -797,6 +820,7 @@ void closeConsole() {
     // The terminal first: writing out buffered text may meet a pipe whose
     // reader has gone, and SIGPIPE then ends the program.
     if (console.tty >= 0) {
+      collectAnswers(call.before);
       handBackKeys();
       giveBackTerminal();
     }
@@ -898,7 +922,7 @@ int readKey() {
     return -1;
   DecodedKey key;
   do {
-    key = nextItem(-1, rawMode, call.before);
+    key = nextItem(0, -1, rawMode, call.before);
     if (key.count < 0)
       break;
     takeItem(key);
