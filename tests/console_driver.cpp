@@ -1,8 +1,11 @@
 // Drives the terminal layer for the end-to-end tests, one operation per
 // argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText,
-// s:N setCursorShape, b ringBell, a fails an assertion inside the layer.
+// s:N setCursorShape, b ringBell, z:N sleeps N ms, a fails an assertion
+// inside the layer.
 #include "console.h"
 #include "keys.h"
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,8 @@ int main(int argc, char **argv) {
       quib::setCursorShape(n);
     if (op == 'b')
       quib::ringBell();
+    if (op == 'z')
+      ::usleep(static_cast<useconds_t>(n) * 1000);
     if (op == 'a')
       quib::decodeKey(nullptr, 0, true);
   }

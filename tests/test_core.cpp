@@ -19,12 +19,11 @@ using ::testing::ExitedWithCode;
 
 namespace {
 
-int &cellOf(Grid &grid, int k) { return grid.cells[(8 - k / 9) * 9 + k % 9]; }
-
 Grid gridOf(const std::string &screen) {
   Grid grid;
   for (int k = 0; k < 81; ++k)
-    cellOf(grid, k) = screen[k] == '.' ? 0 : screen[k] - '0';
+    grid.cells[(8 - k / 9) * 9 + k % 9] =
+        screen[k] == '.' ? 0 : screen[k] - '0';
   return grid;
 }
 
