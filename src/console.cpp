@@ -167,12 +167,16 @@ bool Output::flush() {
 void flushDrawing() { console.drawing.flush(); }
 
 bool setMode(int mode) {
-  // TCSANOW: the other actions would wait for output or, worse, discard
-  // keys typed ahead.
-  while (::tcsetattr(console.tty, TCSANOW, &console.modes[mode]) != 0)
-    if (errno != EINTR)
-      return false;
+  // Noted first: a signal right after the change must give the terminal
+  // back. TCSANOW: the other actions would wait for output or, worse,
+  // discard keys typed ahead.
+  const int before = modeInForce;
   modeInForce = mode;
+  while (::tcsetattr(console.tty, TCSANOW, &console.modes[mode]) != 0)
+    if (errno != EINTR) {
+      modeInForce = before;
+      return false;
+    }
   return true;
 }
 
@@ -240,6 +244,8 @@ void downOneRow() {
   std::memset(console.shadow[rows - 1], ' ', shadowCols);
 }
 
+std::size_t encodeText(unsigned char c, char *out);
+
 // Draws the screen again as it was (when a clear happened since the start),
 // puts the cursor back and shows its shape. Async-signal-safe, for the
 // handlers; they run only while the layer is idle.
@@ -256,7 +262,8 @@ void repaint() {
           continue;
         if (x != next)
           out.cursorAt(x, y);
-        out.put(&c, 1);
+        char bytes[3];
+        out.put(bytes, encodeText(static_cast<unsigned char>(c), bytes));
         next = x + 1;
       }
     }
@@ -299,12 +306,12 @@ int elapsedMs(const timespec &since) {
 int receiveByte(int waitMs, int mode, const sigset_t &callerMask) {
   if (console.inputLen == sizeof console.input)
     return 0;
-  if (modeInForce != mode && !setMode(mode))
-    return -1;
   timespec start;
   ::clock_gettime(CLOCK_MONOTONIC, &start);
   const std::size_t before = console.inputLen;
   for (;;) {
+    if (modeInForce != mode && !setMode(mode))
+      return -1;
     int left = waitMs < 0 ? -1 : waitMs - elapsedMs(start);
     if (waitMs >= 0 && left < 0)
       left = 0;
@@ -398,7 +405,8 @@ bool prepareModes() {
   t.c_cc[VQUIT] = _POSIX_VDISABLE;
   t.c_iflag &= ~static_cast<tcflag_t>(IXON);
   console.modes[rawMode] = t;
-  t.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+  t = console.modes[originalMode];
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ISIG);
   console.modes[handBackMode] = t;
   console.haveModes = true;
   return true;
@@ -448,22 +456,6 @@ void collectAnswers(const sigset_t &callerMask) {
   }
 }
 
-// Keys the layer took from the terminal but never returned go back into
-// the terminal's queue for the next reader, as if typed (TIOCSTI), without
-// echo; only when nothing else is queued, so that they keep their place.
-// Where the system refuses TIOCSTI they are lost.
-void handBackKeys() {
-  int queued = 0;
-  if (console.inputLen == 0 || !console.haveModes ||
-      ::ioctl(console.tty, FIONREAD, &queued) != 0 || queued > 0 ||
-      !setMode(handBackMode))
-    return;
-  for (std::size_t i = 0; i < console.inputLen; ++i)
-    if (::ioctl(console.tty, TIOCSTI, &console.input[i]) != 0)
-      break;
-  console.inputLen = 0;
-}
-
 // ===========================================================================
 // Signals and the other ends of the program
 // ===========================================================================
@@ -502,17 +494,50 @@ bool isDeadly(int sig) {
 
 // Moves what the terminal has queued into the input buffer, without
 // waiting, so that the shell cannot read it while the program is stopped.
-void takeTypeAhead() {
-  while (console.inputLen < sizeof console.input) {
+void takeTypeAhead(unsigned char *keys, std::size_t &len, std::size_t size) {
+  while (len < size) {
     pollfd fd{console.tty, POLLIN, 0};
     if (::poll(&fd, 1, 0) != 1 || (fd.revents & POLLIN) == 0)
       return;
-    const ssize_t n = ::read(console.tty, console.input + console.inputLen,
-                             sizeof console.input - console.inputLen);
+    const ssize_t n = ::read(console.tty, keys + len, size - len);
     if (n <= 0)
       return;
-    console.inputLen += static_cast<std::size_t>(n);
+    len += static_cast<std::size_t>(n);
   }
+}
+
+// Whether TIOCSTI may put keys into the terminal's queue: Linux can forbid
+// it to all but the administrator (dev.tty.legacy_tiocsti = 0).
+bool mayTypeKeys() {
+  const int fd = ::open("/proc/sys/dev/tty/legacy_tiocsti", O_RDONLY);
+  char allowed = '1';
+  if (fd >= 0) {
+    if (::read(fd, &allowed, 1) != 1)
+      allowed = '1';
+    ::close(fd);
+  }
+  return allowed != '0' || ::geteuid() == 0;
+}
+
+// At the end every key the program did not read goes back to the terminal
+// for the next reader: those the layer holds, and behind them those still
+// queued, typed again (TIOCSTI) in the terminal's own mode without echo, so
+// that an Enter typed ahead reaches a line-mode reader as a line end.
+// Where the system forbids TIOCSTI, the queued keys stay where they are and
+// those the layer holds are lost. Async-signal-safe.
+void handBackKeys() {
+  unsigned char keys[4096];
+  std::size_t len = console.inputLen;
+  if (!console.haveModes || !mayTypeKeys())
+    return;
+  std::memcpy(keys, console.input, len);
+  console.inputLen = 0;
+  takeTypeAhead(keys, len, sizeof keys);
+  if (len == 0 || !setMode(handBackMode))
+    return;
+  for (std::size_t i = 0; i < len; ++i)
+    if (::ioctl(console.tty, TIOCSTI, &keys[i]) != 0)
+      return;
 }
 
 // Every signal that would end the process: give the terminal back, then
@@ -523,6 +548,8 @@ void onDeadlySignal(int sig) {
   // of reaching the shell.
   if ((sig == SIGINT || sig == SIGQUIT) && modeInForce != originalMode)
     ::tcflush(console.tty, TCIFLUSH);
+  else if (sig != SIGHUP && modeInForce != originalMode)
+    handBackKeys();
   giveBackTerminal();
   ::signal(sig, SIG_DFL);
   unblock(sig);
@@ -530,26 +557,6 @@ void onDeadlySignal(int sig) {
 }
 
 bool inForeground() { return ::tcgetpgrp(console.tty) == ::getpgrp(); }
-
-// SIGTSTP (Ctrl+Z): stop with the terminal as the shell expects it.
-void onStopSignal(int) {
-  const int savedErrno = errno;
-  if (console.shadowActive) // the shell goes on below the grid
-    console.drawing.cursorAt(1, console.height);
-  flushDrawing();
-  if (modeInForce != originalMode) {
-    takeTypeAhead();
-    modeToResume = modeInForce;
-  }
-  giveBackTerminal();
-  struct sigaction ours;
-  ::sigaction(SIGTSTP, nullptr, &ours);
-  ::signal(SIGTSTP, SIG_DFL);
-  unblock(SIGTSTP);
-  ::raise(SIGTSTP); // stops here until SIGCONT
-  ::sigaction(SIGTSTP, &ours, nullptr);
-  errno = savedErrno;
-}
 
 // SIGCONT: on fg, take the layer's mode back and repaint the screen. On bg
 // the shell keeps the terminal until a later fg continues the program again.
@@ -561,6 +568,29 @@ void onContinue(int) {
     modeToResume = originalMode;
     repaint();
   }
+  errno = savedErrno;
+}
+
+// SIGTSTP (Ctrl+Z): stop with the terminal as the shell expects it.
+void onStopSignal(int) {
+  const int savedErrno = errno;
+  if (console.shadowActive) // the shell goes on below the grid
+    console.drawing.cursorAt(1, console.height);
+  flushDrawing();
+  if (modeInForce != originalMode) {
+    takeTypeAhead(console.input, console.inputLen, sizeof console.input);
+    modeToResume = modeInForce;
+  }
+  giveBackTerminal();
+  struct sigaction ours;
+  ::sigaction(SIGTSTP, nullptr, &ours);
+  ::signal(SIGTSTP, SIG_DFL);
+  unblock(SIGTSTP);
+  ::raise(SIGTSTP); // stops here until SIGCONT
+  ::sigaction(SIGTSTP, &ours, nullptr);
+  // In an orphaned process group (quib started as a session leader, as by
+  // xterm -e) the stop is ignored and no SIGCONT comes.
+  onContinue(SIGCONT);
   errno = savedErrno;
 }
 
@@ -611,6 +641,8 @@ void removeSignalHandlers() {
 // so the terminal is given back here.
 void onCheckFailure() {
   flushDrawing();
+  if (console.tty >= 0)
+    handBackKeys();
   giveBackTerminal();
 }
 
@@ -668,8 +700,10 @@ bool followText(unsigned char c) {
     return false;
   }
   default:
-    // The bell and the like do not move.
-    return (c >= 0x20 && c != 0x7F) && advanceTextCursor();
+    if (c < 0x20 || c == 0x7F) // the bell and the like do not move
+      return false;
+    keepInShadow(static_cast<char>(c));
+    return advanceTextCursor();
   }
 }
 

@@ -501,7 +501,7 @@ DecodedKey styleAnswer(const unsigned char *body, std::size_t len,
 // as Esc and the key, and what they type next must stay keys of its own.
 DecodedKey decodeString(const unsigned char *b, std::size_t len, bool final) {
   for (std::size_t i = 2; i < len; ++i) {
-    const bool bell = b[i] == 0x07;
+    const bool bell = b[i] == 0x07 && b[1] == ']'; // OSC's own terminator
     if (!bell && b[i] != 0x1B)
       continue;
     if (!bell && i + 1 == len)
@@ -514,28 +514,36 @@ DecodedKey decodeString(const unsigned char *b, std::size_t len, bool final) {
   return final ? result(2, altOf(b[1])) : incomplete();
 }
 
+// OSC, DCS, APC, PM and SOS: Esc ], P, _, ^ and X.
+bool isStringIntroducer(unsigned char c) {
+  return c == ']' || c == 'P' || c == '_' || c == '^' || c == 'X';
+}
+
 DecodedKey decodeEscape(const unsigned char *b, std::size_t len, bool final) {
   if (len == 1) // a lone Esc is Esc once the short wait has passed
     return final ? result(1, 27) : incomplete();
   const unsigned char c = b[1];
+  if (isStringIntroducer(c))
+    return decodeString(b, len, final);
   switch (c) {
   case '[':
   case 'O':
     return decodeSequence(b, len, final, 0);
-  case ']':
-  case 'P':
-  case '_':
-  case '^':
-  case 'X':
-    return decodeString(b, len, final);
+
   case 0x1B:
     // urxvt sends Alt with a cursor or function key as Esc and the key's
-    // own sequence; Esc Esc on its own is Alt+Esc.
+    // own sequence; Esc Esc on its own is Alt+Esc. Before a string or a
+    // private report (CSI ?) the first Esc is a key of its own: Esc
+    // pressed just before the terminal answers.
     if (len == 2)
       return final ? result(2, altOf(c)) : incomplete();
+    if (isStringIntroducer(b[2]))
+      return result(1, 27);
     if (b[2] == '[' || b[2] == 'O') {
       if (len == 3 && !final)
         return incomplete();
+      if (len > 3 && b[2] == '[' && b[3] == '?')
+        return result(1, 27);
       if (len > 3) {
         DecodedKey key = decodeSequence(b + 1, len - 1, final, altBit);
         if (key.consumed > 0)

@@ -132,6 +132,7 @@ class Editor(Case):
         (DOWN + "\x7f", EMPTY, (31, 5), 1, 4),
         ("12\x7f", grid("1"), (33, 3), 0, 4),
         ("12" + LEFT + DEL, grid("1"), (33, 3), 0, 4),
+        ("12\x1a3", grid("123"), (39, 3), 0, 4),  # Ctrl+Z, no job control
         ("12" + LEFT + ",", grid("1"), (33, 3), 0, 4),
         (INS + "12", grid("2"), (31, 3), 0, 2),
         (INS * 2 + "12", grid("12"), (35, 3), 0, 4),
@@ -199,7 +200,7 @@ class Ends(Case):
         # Keys typed before the program asked the terminal for its cursor
         # style stand before the answer, which must not reach the shell.
         for command, keys, ahead in [
-                ("", "qhello\n", 0), ("", "qhello\n", 1),
+                ("", "qhello\n", 0), ("", "qhello\r", 1),
                 (" -h", "nhello\n", 0), (" -h", "\x1bPhello\n", 0),
                 (" > out", "", 0)]:
             with self.subTest(command=command, ahead=ahead):

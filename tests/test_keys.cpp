@@ -71,6 +71,7 @@ TEST(Keys, EachTerminalsForms) {
     {"\033]11;rgb:0/0/0\a1\033]0;x\033\\2\033_xy\033\\\033P1$r0m\033\\\033P0$r\033\\"
      "\033P1$r2 q\033\\\033P0$r12 q\033\\\033[?64;1;2;22c",
      {'1', '2', cursorStyle(2), cursorStyle(12), attributes}},
+    {"\033\033P1$r2 q\033\\\033\033[?6c", {27, cursorStyle(2), 27, attributes}},
     // UTF-8: the Latin-1 letters, '?' for the rest and for every bad byte.
     {"\xc3\xb6\xc3\xa9\xc2\xa0\xc3\xbf\xc2\x80\xe2\x82\xac\xf0\x9f\x98\x80\x80\xff"
      "\xc0\xb6\xed\xa0\x80\xc3" "A\xe2\x82" "A\xc3",
