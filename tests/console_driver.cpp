@@ -1,5 +1,6 @@
 // Drives the terminal layer for the end-to-end tests, one operation per
-// argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText,
+// argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText
+// (a wrong result of either ends the driver with status 4),
 // s:N setCursorShape, b ringBell, z:N sleeps N ms, a fails an assertion
 // inside the layer.
 #include "console.h"
@@ -23,10 +24,10 @@ int main(int argc, char **argv) {
       quib::clearScreen();
     if (op == 'm')
       quib::moveCursor(n, std::atoi(std::strchr(arg, ':') + 1));
-    if (op == 'p')
-      quib::putChar(n);
-    if (op == 't')
-      quib::printText("%s", arg);
+    if (op == 'p' && quib::putChar(n) != (n & 0xFF))
+      return 4;
+    if (op == 't' && quib::printText("%s", arg) != int(std::strlen(arg)))
+      return 4;
     if (op == 's')
       quib::setCursorShape(n);
     if (op == 'b')
