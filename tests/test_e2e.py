@@ -201,7 +201,7 @@ class Ends(Case):
         # style stand before the answer, which must not reach the shell.
         for command, keys, ahead in [
                 ("", "qhello\n", 0), ("", "qhello\r", 1),
-                (" -h", "nhello\n", 0), (" -h", "\x1bPhello\n", 0),
+                (" -h", "nhello\n", 0), (" -h", "\x1bPhello\r", 0),
                 (" > out", "", 0)]:
             with self.subTest(command=command, ahead=ahead):
                 t = self.term(["/bin/sh", "-c", QUIB + command +
