@@ -14,6 +14,8 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -91,7 +93,8 @@ struct Console {
   unsigned char input[512]{};
   std::size_t inputLen = 0;
   Output drawing;
-  bool answersPending = false; // the terminal has not answered the question
+  bool styleAsked = false;     // the question for the cursor style went out
+  bool answersPending = false; // the terminal has not answered it yet
   bool shadowActive = false;   // a clear happened, the shadow holds the screen
   char shadow[shadowRows][shadowCols]{};
   // Standard output in text mode.
@@ -413,15 +416,24 @@ bool prepareModes() {
 }
 
 // Asks the terminal for its cursor style (DECRQSS) and, since every
-// terminal answers it, for its device attributes, with echo off; then
-// reads the answers. A key typed ahead of them ends the wait and stays for
-// readKey, which skips the answers when it comes to them.
-void askCursorStyle(const sigset_t &callerMask) {
-  if (!console.stdoutIsConsole || console.family != decscusr ||
-      !prepareModes() || !setMode(quietMode))
+// terminal answers it, for its device attributes; echo is off from the
+// layer's start, so the answers do not show. The question goes out with
+// the first clear, and the row it may have landed on is erased at once:
+// PuTTY and QTerminal parse no DCS string and print its middle ("$q q") as
+// text, and the drawing to come would otherwise leave it standing.
+void askCursorStyle() {
+  if (console.styleAsked || !console.stdoutIsConsole ||
+      console.family != decscusr || modeInForce == originalMode)
     return;
-  static constexpr char question[] = "\033P$q q\033\\\033[c";
-  console.answersPending = writeAll(console.tty, question, sizeof question - 1);
+  console.drawing.put("\033P$q q\033\\\033[c\033[H\033[2K");
+  console.styleAsked = console.answersPending = true;
+}
+
+// Reads the answers to the question, up to the device attributes, which
+// come last; a terminal that answers nothing ends the wait after
+// answerWaitMs. A key typed ahead of them ends the wait and stays for
+// readKey, which skips the answers when it comes to them.
+void awaitAnswers(const sigset_t &callerMask) {
   timespec start;
   ::clock_gettime(CLOCK_MONOTONIC, &start);
   while (console.answersPending) {
@@ -784,6 +796,20 @@ int openTerminal() {
   return tty;
 }
 
+// Whether fd is the terminal the layer opened. /dev/tty is a device of its
+// own (5, 0) that stands for the controlling terminal, so the terminal's
+// real device number comes from TIOCGDEV, in the kernel's 32-bit form,
+// which is also the low half of the C library's dev_t.
+bool isControllingTerminal(int fd) {
+  struct stat out;
+  unsigned int device = 0;
+  if (console.tty < 0 || ::fstat(fd, &out) != 0 || !S_ISCHR(out.st_mode))
+    return false;
+  return out.st_rdev == ::makedev(5, 0) ||
+         (::ioctl(console.tty, TIOCGDEV, &device) == 0 &&
+          out.st_rdev == static_cast<dev_t>(device));
+}
+
 CursorFamily cursorFamily(const char *term) {
   if (std::strncmp(term, "linux", 5) == 0)
     return linuxConsole;
@@ -821,10 +847,7 @@ void openConsole() {
     console.width = size.ws_col;
     console.height = size.ws_row;
   }
-  // /dev/tty is a device of its own, so its descriptor cannot be compared
-  // with fd 1; a terminal's session is this process's own only when it is
-  // the controlling terminal.
-  console.stdoutIsConsole = console.tty >= 0 && ::tcgetsid(1) == ::getsid(0);
+  console.stdoutIsConsole = isControllingTerminal(1);
   console.stdoutIsTerminal = ::isatty(1) != 0;
   console.latin1AsUtf8 = console.stdoutIsTerminal && localeIsUtf8();
   const char *term = std::getenv("TERM");
@@ -869,6 +892,7 @@ void closeConsole() {
   console.tty = -1;
   console.drawing.fd = -1;
   console.haveModes = false;
+  console.styleAsked = false;
   console.shadowActive = false;
   console.inputLen = 0;
   console.open = false;
@@ -879,6 +903,7 @@ void clearScreen() {
     return;
   LayerCall call;
   console.drawing.put("\033[H\033[2J");
+  askCursorStyle();
   console.x = 1;
   console.y = 1;
   clearShadow();
@@ -976,8 +1001,8 @@ void setCursorShape(int shape) {
   flushDrawing();
   if (!console.stdoutIsTerminal || shape < 0 || shape > 2)
     return;
-  if (shapeInForce < 0 && console.tty >= 0)
-    askCursorStyle(call.before);
+  if (shapeInForce < 0 && console.answersPending)
+    awaitAnswers(call.before);
   if (console.text != nullptr)
     std::fflush(console.text);
   Output out;

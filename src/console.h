@@ -33,9 +33,11 @@
 // that is written before every read, text, cursor shape and at the end.
 //
 // Cursor shapes: 0 hidden, 1 a steady block, 2 a steady underline; applied
-// only when standard output is a terminal. The first shape asks the terminal
-// for the user's cursor style, which comes back at every end and while the
-// program is stopped; a run that never sets a shape sends no cursor sequence.
+// only when standard output is a terminal. The first clear asks the terminal
+// (when standard output is the same terminal) for the user's cursor style,
+// which comes back at every end and while the program is stopped; a run
+// that never clears asks nothing, and one that never sets a shape sends no
+// cursor sequence.
 #pragma once
 
 namespace quib {

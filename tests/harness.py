@@ -1,8 +1,8 @@
 # The one harness for everything that needs a terminal: a program on a
 # pseudo-terminal of 80 x 25 read through a small VT screen model. It keeps
 # the raw output (bells, cursor shapes), answers the terminal's questions as
-# xterm does (the cursor style only when given one), and reads the
-# terminal's settings and the exit status. Waiting is a poll with a
+# xterm does (the cursor style only when given one, else it shows strings
+# as PuTTY does), and reads the terminal's settings and the exit status. Waiting is a poll with a
 # deadline; a failure shows the whole screen. Positions are the program's:
 # x and y from 1.
 import fcntl
@@ -17,8 +17,12 @@ import time
 
 W, H = 80, 25
 DEADLINE = float(os.environ.get("QUIB_DEADLINE", "30"))
-TOKEN = re.compile(rb"\x1bP(.*?)\x1b\\|\x1b\[([0-9;?]*) ?([@-~])|\x1b([^P[])"
-                   rb"|([\xc0-\xf7][\x80-\xbf]+|[^\x1b])", re.S)
+TOKEN = rb"\x1b\[([0-9;?]*) ?([@-~])|\x1b(%s)|([\xc0-\xf7][\x80-\xbf]+|[^\x1b])"
+# A terminal that answers the cursor-style question parses DCS strings; one
+# that does not, like PuTTY, takes Esc P and Esc \ for escapes of their own
+# and prints what stands between them.
+PARSES = re.compile(rb"\x1bP(.*?)\x1b\\|" + TOKEN % rb"[^P[]", re.S)
+PRINTS = re.compile(rb"(?!)()|" + TOKEN % rb"[^[]", re.S)
 
 
 class Term:
@@ -26,6 +30,7 @@ class Term:
         # Runs argv in a directory of its own; files maps standard
         # descriptors to names there. style: what DECRQSS answers.
         self.style, self.dir = style, tempfile.mkdtemp(prefix="quib-")
+        self.tokens = PRINTS if style is None else PARSES
         self.fd, tty = os.openpty()
         fcntl.ioctl(tty, termios.TIOCSWINSZ, struct.pack("4H", H, W, 0, 0))
         self.initial = self.settings()
@@ -57,7 +62,7 @@ class Term:
                 self.raw += os.read(self.fd, 65536)
             except OSError:  # the last process on the terminal has gone
                 time.sleep(timeout)
-        while m := TOKEN.match(self.raw, self.pos):
+        while m := self.tokens.match(self.raw, self.pos):
             self.pos = m.end()
             self.token(*m.groups())
 
@@ -69,6 +74,8 @@ class Term:
             self.y, self.x, self.wrap = nums[0], nums[1], False
         elif final == b"J" and params == b"2":
             self.rows = [" " * W] * H
+        elif final == b"K" and params == b"2":
+            self.rows[self.y - 1] = " " * W
         elif final == b"c" and not params:
             self.send("\x1b[?64;1;2;22c")
         elif esc == b"D" or chars == b"\n":
@@ -89,6 +96,13 @@ class Term:
         if self.y == H:
             self.rows = self.rows[1:] + [" " * W]
         self.y = min(self.y + 1, H)
+
+    def resize(self, cols, rows):
+        # Like a terminal that loses what was drawn, and the cursor's place,
+        # when its window changes size; the model keeps its 80 x 25.
+        fcntl.ioctl(self.fd, termios.TIOCSWINSZ,
+                    struct.pack("4H", rows, cols, 0, 0))
+        self.rows, self.x, self.y = [" " * W] * H, 1, 1
 
     def lines(self):
         return [row.rstrip() for row in self.rows]

@@ -153,6 +153,13 @@ class Editor(Case):
                 t.pump()
                 self.assertTrue(shown(), t.raw[-80:])
 
+    def test_the_question_for_the_cursor_style_never_shows(self):
+        for style in (None, 4):  # PuTTY prints its middle, xterm answers
+            with self.subTest(style=style):
+                t = self.editor(style=style)
+                self.assertIn(b"\x1bP$q q", t.raw)
+                self.assertNotIn("$q", t.text())
+
     def test_w_saves_the_grid_and_editing_goes_on(self):
         t = self.editor("5" + PGDN + "1w6")
         t.wait_text("1 6")
@@ -191,7 +198,7 @@ class Ends(Case):
                              shown else (0, "Konnte keine Loesung finden", 1, 2))
 
     def test_failed_assertion_in_the_layer(self):
-        t = self.term([DRIVER, "s:1", "a"], files={2: "err"}, style=4)
+        t = self.term([DRIVER, "c", "s:1", "a"], files={2: "err"}, style=4)
         self.assertEqual(t.end(), 3)
         self.assert_given_back(t, 4)
         self.assertIn(b"\r\nAssertion failed: bytes != nullptr", t.file("err"))
@@ -255,6 +262,14 @@ class Suspend(Case):
         t = self.stop(typed(LONG) + "\r", "".__eq__)
         t.send("echo rc=$?\n")
         t.wait_text("rc=0", 2 * DEADLINE)
+
+
+    def test_a_resize_repaints_the_grid_and_puts_the_cursor_back(self):
+        t = self.editor("12" + INS)
+        t.wait(lambda: t.cursor()[0] == 2, "Insert not on")
+        t.resize(100, 30)
+        t.wait(lambda: (t.text(), t.x, t.y) == (picture(grid("12")), 35, 3),
+               "not repainted")
 
 
 class Storm(Case):
@@ -329,7 +344,7 @@ class Layer(Case):
                 ("xterm", 6, [b"\x1b[2 q", b"\x1b[4 q", b"\x1b[6 q"]),
                 ("linux", 6, [b"\x1b[?6c", b"\x1b[?2c", b"\x1b[?0c"])]:
             with self.subTest(term=term):
-                t = self.term([DRIVER, "s:0", "s:1", "s:2"],
+                t = self.term([DRIVER, "c", "s:0", "s:1", "s:2"],
                               dict(ENV, TERM=term), style=style)
                 self.assertEqual(t.end(), 0)
                 self.assertTrue(t.raw.endswith(b"\x1b[?25l" + b"".join(
