@@ -139,6 +139,59 @@ int altOf(unsigned char c) {
   return none;
 }
 
+// The Ctrl column of the key that types the ASCII character c.
+int ctrlOf(unsigned char c) {
+  if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')
+    return (c | 0x20) - 'a' + 1;
+  switch (c) {
+  case '2':
+  case '@':
+  case ' ':
+    return ext(3);
+  case '6':
+  case '^':
+    return 30;
+  case '\\':
+  case '|':
+    return 28;
+  case '-':
+  case '_':
+    return 31;
+  case '[':
+  case '{':
+    return 27;
+  case ']':
+  case '}':
+    return 29;
+  case 9:
+    return tabKey.ctrl;
+  case 13:
+    return enterKey.ctrl;
+  case 27:
+    return 27;
+  case 8:
+  case 127:
+    return 127;
+  default:
+    return none;
+  }
+}
+
+// The Shift column of the key that types the ASCII character c: what it
+// types with Shift. A character typed with Shift already stays itself.
+int shiftOf(unsigned char c) {
+  static constexpr char plain[] = "0123456789\\/[];',.`-=";
+  static constexpr char shifted[] = ")!@#$%^&*(|?{}:\"<>~_+";
+  if (c >= 'a' && c <= 'z')
+    return c - 'a' + 'A';
+  for (int k = 0; plain[k] != '\0'; ++k)
+    if (c == static_cast<unsigned char>(plain[k]))
+      return static_cast<unsigned char>(shifted[k]);
+  if (c == 9)
+    return tabKey.shift;
+  return c == 127 ? 8 : c;
+}
+
 // A byte on its own: the key that sends it.
 int plainByte(unsigned char c) {
   if (c == 0) // Ctrl+Space and Ctrl+2 send NUL
@@ -356,6 +409,18 @@ int stKey(unsigned char f, const Params &p) {
   return none;
 }
 
+// xterm's modifyOtherKeys form CSI 27 ; m ; c ~ and kitty's CSI c ; m u:
+// the key that types the character c, with the modifiers m. A Latin-1
+// letter is itself, whatever the modifiers, as when typed with Alt.
+int characterKey(int c, int mods) {
+  if (c >= 0xA0 && c <= 0xFF)
+    return c;
+  if (c < 1 || c > 127)
+    return none;
+  const auto ch = static_cast<unsigned char>(c);
+  return pick(KeyRow{plainByte(ch), shiftOf(ch), ctrlOf(ch), altOf(ch)}, mods);
+}
+
 int csiKey(unsigned char f, const Params &p, int mods) {
   const int first = p.count >= 1 ? p.value[0] : 0;
   const int all = mods | (p.count >= 2 ? modifiersOf(p.value[1]) : 0);
@@ -375,7 +440,10 @@ int csiKey(unsigned char f, const Params &p, int mods) {
   case 'd':
     return lowerArrow(f, all | shiftBit);
   case '~':
-    return tildeKey(first, all);
+    return first == 27 && p.count == 3 ? characterKey(p.value[2], all)
+                                       : tildeKey(first, all);
+  case 'u':
+    return p.count <= 2 ? characterKey(first, all) : none;
   case '$':
     return tildeKey(first, mods | shiftBit);
   case '^':
