@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all configure run test bench fuzz install format clean
+.PHONY: all configure run test bench fuzz install deb lintian format clean
 
 all: configure
 	cmake --build $(BUILD) --parallel
@@ -38,6 +38,40 @@ fuzz:
 
 install: all
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The Debian package. dpkg-buildpackage writes its results beside the tree
+# it builds, so it builds a copy of this tree (without .git and the build
+# output) in $(DEB_BUILD)/quib-VERSION; the packages (quib and its
+# debugging symbols, quib-dbgsym), the .changes and the .buildinfo end up in
+# $(DIST). The version in debian/changelog must be the project's.
+# DEB_FLAGS passes more options to dpkg-buildpackage.
+DEB_BUILD ?= build-deb
+DIST ?= dist
+DEB_FLAGS ?=
+VERSION := $(shell sed -n 's/^project.quib VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+DEB_EXCLUDE := .git $(BUILD) 'build-*' $(DEB_BUILD) $(DIST) 'obj-*' foo.dat \
+  debian/quib debian/tmp debian/.debhelper debian/files 'debian/*.substvars' \
+  debian/debhelper-build-stamp
+
+deb:
+	@test -n "$(VERSION)" || { echo "no project version in CMakeLists.txt"; exit 1; }
+	@changelog=$$(dpkg-parsechangelog -S Version) && \
+	  test "$$changelog" = "$(VERSION)" || { \
+	  echo "debian/changelog has version $$changelog, the project $(VERSION)"; \
+	  exit 1; }
+	rm -rf $(DEB_BUILD)
+	mkdir -p $(DEB_BUILD)/quib-$(VERSION) $(DIST)
+	tar -cf - $(foreach x,$(DEB_EXCLUDE),--exclude=./$(x)) . \
+	  | tar -xf - -C $(DEB_BUILD)/quib-$(VERSION)
+	cd $(DEB_BUILD)/quib-$(VERSION) && dpkg-buildpackage -us -uc -b $(DEB_FLAGS)
+	rm -f $(DIST)/quib_* $(DIST)/quib-dbgsym_*
+	mv $(DEB_BUILD)/*.deb $(DEB_BUILD)/*.changes $(DEB_BUILD)/*.buildinfo $(DIST)/
+	@ls -l $(DIST)
+
+# Lintian on the package that `make deb` left in $(DIST): any error or
+# warning fails.
+lintian:
+	lintian --fail-on error,warning $(DIST)/quib_$(VERSION)_*.changes
 
 format:
 	clang-format -i src/*.h src/*.cpp tests/*.cpp bench/*.cpp bench/*.h \

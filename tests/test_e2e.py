@@ -254,7 +254,7 @@ class Suspend(Case):
         t = self.stop("12" + INS + "3", picture(grid("123")).__eq__)
         t.wait(lambda: (t.text(), t.x, t.y, t.cursor(), t.bells()) ==
                (picture(grid("123")), 35, 3, (2, True), 1), "not repainted")
-        t.send("4\x03")
+        self.ready(t).send("4\x03")  # Ctrl+C only once a key is awaited
         t.wait(lambda: t.text() == picture(grid("124")) and t.bells() == 2,
                "typing does not go on")
 
