@@ -14,8 +14,6 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -429,43 +427,42 @@ void askCursorStyle() {
   console.styleAsked = console.answersPending = true;
 }
 
-// Reads the answers to the question, up to the device attributes, which
+// Reads the answers to the question up to the device attributes, which
 // come last; a terminal that answers nothing ends the wait after
-// answerWaitMs. A key typed ahead of them ends the wait and stays for
-// readKey, which skips the answers when it comes to them.
-void awaitAnswers(const sigset_t &callerMask) {
-  timespec start;
-  ::clock_gettime(CLOCK_MONOTONIC, &start);
-  while (console.answersPending) {
-    const int left = answerWaitMs - elapsedMs(start);
-    const DecodedKey item =
-        nextItem(0, left > 0 ? left : 0, quietMode, callerMask);
-    if (item.consumed == 0) // a terminal that answers nothing
-      console.answersPending = false;
-    if (item.consumed == 0 || item.count != 0)
-      return;
-    takeItem(item);
-  }
-}
-
-// At the end, answers still on their way would reach the shell as keys:
-// read up to the last of them, leaving the keys found before it in the
-// input buffer, which goes back to the terminal.
-void collectAnswers(const sigset_t &callerMask) {
+// answerWaitMs. The signals stay as they are held: Ctrl+Z during the wait
+// stops the program once the answers are in, and not before, when they
+// would reach the shell as typed input. pastKeys false: a key typed ahead
+// of the answers ends the wait and stays for readKey, which skips the
+// answers when it comes to them. pastKeys true, before the terminal goes
+// back: the keys found before the last answer stay in the input buffer.
+void readAnswers(bool pastKeys) {
+  sigset_t mask;
+  ::sigprocmask(SIG_BLOCK, nullptr, &mask);
   std::size_t keys = 0;
   timespec start;
   ::clock_gettime(CLOCK_MONOTONIC, &start);
   while (console.answersPending) {
     const int left = answerWaitMs - elapsedMs(start);
     const DecodedKey item =
-        nextItem(keys, left > 0 ? left : 0, quietMode, callerMask);
-    if (item.consumed == 0 || item.count < 0)
+        nextItem(keys, left > 0 ? left : 0, quietMode, mask);
+    if (item.consumed == 0)
+      console.answersPending = false;
+    if (item.consumed == 0 || item.count < 0 || (item.count > 0 && !pastKeys))
       return;
     if (item.count > 0)
       keys += static_cast<std::size_t>(item.consumed);
     else
       takeItem(item, keys);
   }
+}
+
+// Before the terminal goes back to the shell, for any reason: what was
+// drawn goes out, and so does the question if it still waited there; the
+// answers are read, or the shell would take them for typed input.
+void settleAnswers() {
+  flushDrawing();
+  if (console.answersPending && modeInForce != originalMode)
+    readAnswers(true);
 }
 
 // ===========================================================================
@@ -556,6 +553,8 @@ void handBackKeys() {
 // die by the same signal with its default action, so that the parent sees
 // it (and a crash keeps its core dump).
 void onDeadlySignal(int sig) {
+  if (sig != SIGHUP)
+    settleAnswers();
   // The keys typed ahead die with the program, as without NOFLSH, instead
   // of reaching the shell.
   if ((sig == SIGINT || sig == SIGQUIT) && modeInForce != originalMode)
@@ -588,7 +587,7 @@ void onStopSignal(int) {
   const int savedErrno = errno;
   if (console.shadowActive) // the shell goes on below the grid
     console.drawing.cursorAt(1, console.height);
-  flushDrawing();
+  settleAnswers();
   if (modeInForce != originalMode) {
     takeTypeAhead(console.input, console.inputLen, sizeof console.input);
     modeToResume = modeInForce;
@@ -652,7 +651,7 @@ void removeSignalHandlers() {
 // A failed assertion ends the process with _exit: no atexit handler runs,
 // so the terminal is given back here.
 void onCheckFailure() {
-  flushDrawing();
+  settleAnswers();
   if (console.tty >= 0)
     handBackKeys();
   giveBackTerminal();
@@ -796,18 +795,17 @@ int openTerminal() {
   return tty;
 }
 
-// Whether fd is the terminal the layer opened. /dev/tty is a device of its
-// own (5, 0) that stands for the controlling terminal, so the terminal's
-// real device number comes from TIOCGDEV, in the kernel's 32-bit form,
-// which is also the low half of the C library's dev_t.
+// Whether fd is the terminal the layer opened: the same device, by
+// TIOCGDEV, which also tells the real terminal behind /dev/tty and
+// /dev/console (and, unlike the session's number, memory checkers follow).
 bool isControllingTerminal(int fd) {
-  struct stat out;
-  unsigned int device = 0;
-  if (console.tty < 0 || ::fstat(fd, &out) != 0 || !S_ISCHR(out.st_mode))
+  unsigned int own = 0;
+  unsigned int other = 0;
+  if (console.tty < 0)
     return false;
-  return out.st_rdev == ::makedev(5, 0) ||
-         (::ioctl(console.tty, TIOCGDEV, &device) == 0 &&
-          out.st_rdev == static_cast<dev_t>(device));
+  if (::ioctl(console.tty, TIOCGDEV, &own) != 0) // Linux before 3.0
+    return ::tcgetsid(fd) == ::getsid(0);
+  return ::ioctl(fd, TIOCGDEV, &other) == 0 && other == own;
 }
 
 CursorFamily cursorFamily(const char *term) {
@@ -873,11 +871,10 @@ void closeConsole() {
     return;
   {
     LayerCall call;
-    flushDrawing();
     // The terminal first: writing out buffered text may meet a pipe whose
     // reader has gone, and SIGPIPE then ends the program.
     if (console.tty >= 0) {
-      collectAnswers(call.before);
+      settleAnswers();
       handBackKeys();
       giveBackTerminal();
     }
@@ -893,6 +890,7 @@ void closeConsole() {
   console.drawing.fd = -1;
   console.haveModes = false;
   console.styleAsked = false;
+  console.answersPending = false;
   console.shadowActive = false;
   console.inputLen = 0;
   console.open = false;
@@ -1002,7 +1000,7 @@ void setCursorShape(int shape) {
   if (!console.stdoutIsTerminal || shape < 0 || shape > 2)
     return;
   if (shapeInForce < 0 && console.answersPending)
-    awaitAnswers(call.before);
+    readAnswers(false);
   if (console.text != nullptr)
     std::fflush(console.text);
   Output out;

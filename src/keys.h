@@ -24,7 +24,8 @@
 //   choose the Shift, Ctrl or Alt column (Alt before Ctrl before Shift).
 // - xterm's form for other modified keys, CSI 27 ; m ; c ~, and kitty's,
 //   CSI c ; m u, are the key that types the character c, in the column
-//   the modifiers m choose (Alt+Return 0, 166; Ctrl+Tab 0, 148).
+//   the modifiers m choose (Alt+Return 0, 166; Ctrl+Tab 0, 148); a Latin-1
+//   letter stays itself, whatever the modifiers, as when typed.
 // - Esc followed by a key is Alt with that key (Alt+Q 0, 16; Esc Esc 0, 1).
 //   Esc P, ], _, ^ and X start a terminal's answer string only when the
 //   string's terminator arrives with it; otherwise they are Alt+P and so on.

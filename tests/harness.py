@@ -26,10 +26,12 @@ PRINTS = re.compile(rb"(?!)()|" + TOKEN % rb"[^[]", re.S)
 
 
 class Term:
-    def __init__(self, argv, env, style=None, files=()):
+    def __init__(self, argv, env, style=None, files=(), hold=False):
         # Runs argv in a directory of its own; files maps standard
-        # descriptors to names there. style: what DECRQSS answers.
+        # descriptors to names there. style: what DECRQSS answers; hold:
+        # the answers wait in held until answer() sends them.
         self.style, self.dir = style, tempfile.mkdtemp(prefix="quib-")
+        self.held = None if not hold else []
         self.tokens = PRINTS if style is None else PARSES
         self.fd, tty = os.openpty()
         fcntl.ioctl(tty, termios.TIOCSWINSZ, struct.pack("4H", H, W, 0, 0))
@@ -53,6 +55,9 @@ class Term:
     def send(self, keys):
         os.write(self.fd, keys.encode("latin-1"))
 
+    def answer(self, text):
+        self.send(text) if self.held is None else self.held.append(text)
+
     def pump(self, timeout=0.02):
         if self.status is None:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
@@ -68,7 +73,7 @@ class Term:
 
     def token(self, dcs, params, final, esc, chars):
         if dcs == b"$q q" and self.style is not None:
-            self.send(f"\x1bP1$r{self.style} q\x1b\\")
+            self.answer(f"\x1bP1$r{self.style} q\x1b\\")
         elif final == b"H":
             nums = [int(n or 1) for n in params.split(b";")] + [1]
             self.y, self.x, self.wrap = nums[0], nums[1], False
@@ -77,7 +82,7 @@ class Term:
         elif final == b"K" and params == b"2":
             self.rows[self.y - 1] = " " * W
         elif final == b"c" and not params:
-            self.send("\x1b[?64;1;2;22c")
+            self.answer("\x1b[?64;1;2;22c")
         elif esc == b"D" or chars == b"\n":
             self.down()
         elif chars == b"\r" or chars == b"\b":

@@ -31,6 +31,9 @@ LONG = ["52...6...", "......7.1", "3........", "...4..8..", "6...7..5.",
         ".........", ".418.....", "....3..2.", "..87....."]
 SOLVED = ["978531642", "642978531", "531642978", "897214365", "365897214",
           "214365897", "789123456", "456789123", "123456789"]
+# What the shell reads next, with Esc shown as E: an answer of the terminal's
+# that reached the shell shows.
+THEN_READ = '; IFS= read -r line; echo "GOT:[$line]" | tr "\\033" E'
 resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # crashes leave no core
 
 
@@ -153,13 +156,6 @@ class Editor(Case):
                 t.pump()
                 self.assertTrue(shown(), t.raw[-80:])
 
-    def test_the_question_for_the_cursor_style_never_shows(self):
-        for style in (None, 4):  # PuTTY prints its middle, xterm answers
-            with self.subTest(style=style):
-                t = self.editor(style=style)
-                self.assertIn(b"\x1bP$q q", t.raw)
-                self.assertNotIn("$q", t.text())
-
     def test_w_saves_the_grid_and_editing_goes_on(self):
         t = self.editor("5" + PGDN + "1w6")
         t.wait_text("1 6")
@@ -185,6 +181,7 @@ class Ends(Case):
                     os.kill(t.pid, how)
                     self.assertEqual(t.end(), -how)
                 self.assert_given_back(t, restored)
+                self.assertIn(b"\x1bP$q q", t.raw)  # never on the screen
 
     def test_search_ends(self):
         dead = [""] * 3 + [f"{d}" for d in range(5, 10)] + [".1234"]
@@ -196,6 +193,14 @@ class Ends(Case):
                 t.send("x")
             self.assertEqual((t.end(), t.text(), t.x, t.y), (0, "", 1, 1) if
                              shown else (0, "Konnte keine Loesung finden", 1, 2))
+
+    def test_answers_on_their_way_at_a_signal_stay_off_the_shell(self):
+        t = self.term(["/bin/sh", "-c", QUIB + THEN_READ], style=5, hold=True)
+        t.wait(lambda: len(t.held) == 2, "not asked")
+        quib = int(open(f"/proc/{t.pid}/task/{t.pid}/children").read())
+        os.kill(quib, signal.SIGTERM)  # while it waits for the answers
+        t.send("".join(t.held) + "hello\n")
+        t.wait_text("GOT:[hello]")
 
     def test_failed_assertion_in_the_layer(self):
         t = self.term([DRIVER, "c", "s:1", "a"], files={2: "err"}, style=4)
@@ -211,8 +216,7 @@ class Ends(Case):
                 (" -h", "nhello\n", 0), (" -h", "\x1bPhello\r", 0),
                 (" > out", "", 0)]:
             with self.subTest(command=command, ahead=ahead):
-                t = self.term(["/bin/sh", "-c", QUIB + command +
-                               '; IFS= read -r line; echo "GOT:[$line]"'],
+                t = self.term(["/bin/sh", "-c", QUIB + command + THEN_READ],
                               style=5)
                 if ahead:
                     t.send(keys)
