@@ -34,12 +34,19 @@ int blockOf(int i) {
   return (rowOf(i) / 3) * 3 + colOf(i) / 3;
 }
 
-int firstEmpty(const Grid &grid) {
-  for (int i = 0; i < 81; ++i)
+namespace {
+
+// The lowest index from `from` on whose cell holds 0; -1 when none does.
+int firstEmptyFrom(const Grid &grid, int from) {
+  for (int i = from; i < 81; ++i)
     if (grid.cells[i] == 0)
       return i;
   return -1;
 }
+
+} // namespace
+
+int firstEmpty(const Grid &grid) { return firstEmptyFrom(grid, 0); }
 
 int countEmpty(const Grid &grid) {
   int empty = 0;
@@ -117,19 +124,31 @@ bool setVal(Grid &grid, int i, int val) {
   return true;
 }
 
-bool solve(Grid &grid) {
-  int a = firstEmpty(grid);
-  if (a == -1)
-    return false;
-  bool last = countEmpty(grid) == 1;
+namespace {
+
+// One level of the search, on a grid whose first empty cell is a. The
+// levels fill the cells in ascending index order and every level puts its
+// cell back to 0 when it fails, so the cells below a hold digits throughout
+// and those above a stay as they are while its digits are tried. Hence the
+// next level's first empty cell is the first one above a, and a is the last
+// empty cell (countEmpty is 1) exactly when there is none above it.
+bool solveFrom(Grid &grid, int a) {
+  const int next = firstEmptyFrom(grid, a + 1);
   for (int val = 1; val <= 9; ++val) {
     // A trial digit stays in the cell until the next setVal overwrites it;
     // the cell's own value never blocks a different digit.
-    if (setVal(grid, a, val) && (last || solve(grid)))
+    if (setVal(grid, a, val) && (next == -1 || solveFrom(grid, next)))
       return true;
   }
   grid.cells[a] = 0;
   return false;
+}
+
+} // namespace
+
+bool solve(Grid &grid) {
+  const int a = firstEmpty(grid);
+  return a != -1 && solveFrom(grid, a);
 }
 
 namespace {
