@@ -1,17 +1,31 @@
 // Speed of the solver against the floor of a plain search: a bit-mask
 // depth-first search with the same visit order (cells ascending, digits 1-9
-// ascending), which therefore makes exactly the same trials. The reported
-// counters are the time per trial of each and their ratio.
+// ascending), which therefore makes exactly the same trials.
+//
+// Google Benchmark times both searches per trial. Then each search runs once
+// more under valgrind's callgrind, whose instruction counts do not depend on
+// the machine's load, and one line per puzzle states the instructions per
+// trial of each and their ratio. For that the program runs itself as
+// `quib_bench --count=SEARCH:PUZZLE` (SEARCH is core, floor or none): one
+// search and nothing else. The run with none counts the process's start and
+// end, which is subtracted from the other two.
 #include "chesd.h"
 #include "mask_search.h"
 
 #include <benchmark/benchmark.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <string_view>
+
+extern char **environ;
 
 namespace {
 
@@ -31,6 +45,11 @@ const Puzzle puzzles[] = {
     {"newspaper",
      "53..7....6..195....98....6.8...6...34..8.3..17...2...6.6....28"
      "....419..5....8..79"},
+    // AI Escargot with every digit d written as d + 4 (mod 9): the same
+    // puzzle, which this visit order solves in 1.7 million trials.
+    {"escargot+4",
+     "5....2.4..7..6...3..41..9....97..4...5..3...61....8...7......5."
+     ".8......2..2...7.."},
     {"inkala2012",
      "8..........36......7..9.2...5...7.......457.....1...3...1...."
      "68..85...1..9....4.."},
@@ -46,14 +65,6 @@ long trialsOf(const Puzzle &puzzle) {
   return trials;
 }
 
-double secondsPerRun(bool (*run)(Grid &), const Grid &givens) {
-  auto start = std::chrono::steady_clock::now();
-  Grid grid = givens;
-  run(grid);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-      .count();
-}
-
 bool coreSolve(Grid &grid) { return quib::solve(grid); }
 bool floorSolve(Grid &grid) {
   long trials = 0;
@@ -63,9 +74,8 @@ bool floorSolve(Grid &grid) {
 void checkSameCompletion(const Puzzle &puzzle) {
   Grid core = gridFromScreen(puzzle.screen);
   Grid floor = core;
-  long trials = 0;
-  bool coreFound = quib::solve(core);
-  bool floorFound = maskSolve(floor, trials);
+  bool coreFound = coreSolve(core);
+  bool floorFound = floorSolve(floor);
   if (coreFound != floorFound ||
       !std::equal(std::begin(core.cells), std::end(core.cells),
                   std::begin(floor.cells))) {
@@ -90,26 +100,88 @@ void runBench(benchmark::State &state, const Puzzle &puzzle,
                              benchmark::Counter::kInvert);
 }
 
-// Runs each search directly once more and states the ratio per trial.
-void reportRatios() {
-  std::printf("\n%-12s %12s %14s %14s %8s\n", "puzzle", "trials",
-              "core ns/trial", "floor ns/trial", "ratio");
+// The --count=SEARCH:PUZZLE run: one search of one puzzle, nothing else.
+int runOneSearch(std::string_view what) {
+  const auto colon = what.find(':');
+  const std::string_view search = what.substr(0, colon);
+  const Puzzle *puzzle = std::find_if(
+      std::begin(puzzles), std::end(puzzles), [&](const Puzzle &p) {
+        return colon != what.npos && what.substr(colon + 1) == p.name;
+      });
+  if (puzzle == std::end(puzzles) ||
+      (search != "core" && search != "floor" && search != "none")) {
+    std::fprintf(stderr, "--count=SEARCH:PUZZLE, SEARCH core, floor or none\n");
+    return 2;
+  }
+  Grid grid = gridFromScreen(puzzle->screen);
+  bool found = search == "core"    ? coreSolve(grid)
+               : search == "floor" ? floorSolve(grid)
+                                   : false;
+  benchmark::DoNotOptimize(found);
+  return 0;
+}
+
+// The instructions callgrind counts in a run of this program with
+// --count=what; exits the benchmark when valgrind cannot be run.
+long long instructionsOf(const std::string &self, const std::string &what) {
+  char outFile[] = "/tmp/quib-callgrind-XXXXXX";
+  const int fd = ::mkstemp(outFile);
+  if (fd >= 0)
+    ::close(fd);
+  std::string outOption = std::string("--callgrind-out-file=") + outFile;
+  std::string countOption = "--count=" + what;
+  std::string program = self;
+  char valgrind[] = "valgrind", quiet[] = "-q", tool[] = "--tool=callgrind";
+  char *args[] = {valgrind,         quiet,          tool,
+                  outOption.data(), program.data(), countOption.data(),
+                  nullptr};
+  pid_t pid = 0;
+  int status = 1;
+  if (fd < 0 ||
+      ::posix_spawnp(&pid, "valgrind", nullptr, nullptr, args, environ) != 0 ||
+      ::waitpid(pid, &status, 0) != pid || status != 0) {
+    std::fprintf(stderr, "valgrind --tool=callgrind failed on --count=%s\n",
+                 what.c_str());
+    std::exit(1);
+  }
+  // The profile's "totals:" line holds the whole run's instruction count.
+  std::ifstream profile(outFile);
+  long long total = -1;
+  for (std::string line; std::getline(profile, line);)
+    if (line.starts_with("totals:"))
+      total = std::stoll(line.substr(7));
+  ::unlink(outFile);
+  return total;
+}
+
+void reportInstructions() {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0)
+    std::exit(1);
+  const std::string program(self, static_cast<std::size_t>(n));
+  std::printf("\nInstructions per trial (valgrind --tool=callgrind):\n");
+  std::printf("%-12s %10s %14s %14s %7s\n", "puzzle", "trials", "core", "floor",
+              "ratio");
   for (const Puzzle &puzzle : puzzles) {
-    const Grid givens = gridFromScreen(puzzle.screen);
+    const std::string name = puzzle.name;
+    const long long start = instructionsOf(program, "none:" + name);
     const double trials = static_cast<double>(trialsOf(puzzle));
-    double core = 1e300, floor = 1e300;
-    for (int round = 0; round < 3; ++round) {
-      core = std::min(core, secondsPerRun(coreSolve, givens));
-      floor = std::min(floor, secondsPerRun(floorSolve, givens));
-    }
-    std::printf("%-12s %12.0f %14.2f %14.2f %7.1fx\n", puzzle.name, trials,
-                core / trials * 1e9, floor / trials * 1e9, core / floor);
+    const double core =
+        static_cast<double>(instructionsOf(program, "core:" + name) - start);
+    const double floor =
+        static_cast<double>(instructionsOf(program, "floor:" + name) - start);
+    std::printf("%-12s %10.0f %14.1f %14.1f %6.1fx\n", puzzle.name, trials,
+                core / trials, floor / trials, core / floor);
+    std::fflush(stdout);
   }
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && std::string_view(argv[1]).starts_with("--count="))
+    return runOneSearch(std::string_view(argv[1]).substr(8));
   for (const Puzzle &puzzle : puzzles) {
     checkSameCompletion(puzzle);
     benchmark::RegisterBenchmark((std::string("solve/") + puzzle.name).c_str(),
@@ -124,6 +196,6 @@ int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  reportRatios();
+  reportInstructions();
   return 0;
 }

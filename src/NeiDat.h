@@ -7,7 +7,12 @@
 //
 // Asserted: isVal and addVal take a digit ("val > 0 && val < 10"); addVal
 // never adds a digit already held ("!isVal(val)"), so size stays 0-9.
+//
+// The search runs these operations several times for every digit it tries,
+// so all but the sort are defined below, where every caller can inline them.
 #pragma once
+
+#include "check.h"
 
 #include <cstdint>
 
@@ -19,7 +24,7 @@ public:
 
   // True when val is one of the digits held.
   bool isVal(int val) const;
-  // Empties the set: every used slot back to 0, size 0.
+  // Empties the set: every slot back to 0, size 0.
   void clear();
   // Appends val and returns the new size.
   int addVal(int val);
@@ -29,5 +34,36 @@ public:
   std::int32_t size;
   std::int32_t values[9];
 };
+
+inline NeiDat::NeiDat() {
+  for (std::int32_t &slot : values)
+    slot = 0;
+  size = 0;
+}
+
+inline bool NeiDat::isVal(int val) const {
+  QUIB_CHECK(val > 0 && val < 10);
+  // At most nine rounds, so the compiler unrolls the scan.
+  const int n = size;
+  for (int k = 0; k < n; ++k)
+    if (values[k] == val)
+      return true;
+  return false;
+}
+
+inline void NeiDat::clear() {
+  // The slots from size on hold 0 already, so clearing all nine gives the
+  // same set, in three stores instead of a loop over the used ones.
+  for (std::int32_t &slot : values)
+    slot = 0;
+  size = 0;
+}
+
+inline int NeiDat::addVal(int val) {
+  QUIB_CHECK(val > 0 && val < 10);
+  QUIB_CHECK(!isVal(val));
+  values[size] = val;
+  return ++size;
+}
 
 } // namespace quib

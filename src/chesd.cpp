@@ -34,12 +34,19 @@ int blockOf(int i) {
   return (rowOf(i) / 3) * 3 + colOf(i) / 3;
 }
 
-int firstEmpty(const Grid &grid) {
-  for (int i = 0; i < 81; ++i)
+namespace {
+
+// The lowest index from `from` on whose cell holds 0; -1 when none does.
+int firstEmptyFrom(const Grid &grid, int from) {
+  for (int i = from; i < 81; ++i)
     if (grid.cells[i] == 0)
       return i;
   return -1;
 }
+
+} // namespace
+
+int firstEmpty(const Grid &grid) { return firstEmptyFrom(grid, 0); }
 
 int countEmpty(const Grid &grid) {
   int empty = 0;
@@ -68,32 +75,39 @@ void addIfDigit(NeiDat &set, std::int32_t cell) {
 
 } // namespace
 
+// The search collects up to three units for every digit it tries. Each unit
+// is read through a pointer to its first cell, at fixed offsets, in loops
+// the compiler unrolls completely.
 int collectRow(const Grid &grid, NeiDat &set, int i) {
   set.clear();
-  int r = rowOf(i);
+  const std::int32_t *row = &grid.cells[rowOf(i) * 9];
+#pragma GCC unroll 9
   for (int c = 0; c < 9; ++c)
-    addIfDigit(set, grid.cells[r * 9 + c]);
+    addIfDigit(set, row[c]);
   set.sortVals();
   return set.size;
 }
 
 int collectCol(const Grid &grid, NeiDat &set, int i) {
   set.clear();
-  int c = colOf(i);
+  const std::int32_t *col = &grid.cells[colOf(i)];
+#pragma GCC unroll 9
   for (int r = 0; r < 9; ++r)
-    addIfDigit(set, grid.cells[r * 9 + c]);
+    addIfDigit(set, col[r * 9]);
   set.sortVals();
   return set.size;
 }
 
 int collectBlock(const Grid &grid, NeiDat &set, int i) {
   set.clear();
-  int b = blockOf(i);
-  int firstRow = (b / 3) * 3;
-  int firstCol = (b % 3) * 3;
-  for (int r = firstRow; r < firstRow + 3; ++r)
-    for (int c = firstCol; c < firstCol + 3; ++c)
-      addIfDigit(set, grid.cells[r * 9 + c]);
+  const int b = blockOf(i);
+  // First row (b / 3) * 3, first column (b % 3) * 3.
+  const std::int32_t *block = &grid.cells[(b / 3) * 27 + (b % 3) * 3];
+#pragma GCC unroll 3
+  for (int r = 0; r < 3; ++r)
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; ++c)
+      addIfDigit(set, block[r * 9 + c]);
   set.sortVals();
   return set.size;
 }
@@ -117,19 +131,31 @@ bool setVal(Grid &grid, int i, int val) {
   return true;
 }
 
-bool solve(Grid &grid) {
-  int a = firstEmpty(grid);
-  if (a == -1)
-    return false;
-  bool last = countEmpty(grid) == 1;
+namespace {
+
+// One level of the search, on a grid whose first empty cell is a. The
+// levels fill the cells in ascending index order and every level puts its
+// cell back to 0 when it fails, so the cells below a hold digits throughout
+// and those above a stay as they are while its digits are tried. Hence the
+// next level's first empty cell is the first one above a, and a is the last
+// empty cell (countEmpty is 1) exactly when there is none above it.
+bool solveFrom(Grid &grid, int a) {
+  const int next = firstEmptyFrom(grid, a + 1);
   for (int val = 1; val <= 9; ++val) {
     // A trial digit stays in the cell until the next setVal overwrites it;
     // the cell's own value never blocks a different digit.
-    if (setVal(grid, a, val) && (last || solve(grid)))
+    if (setVal(grid, a, val) && (next == -1 || solveFrom(grid, next)))
       return true;
   }
   grid.cells[a] = 0;
   return false;
+}
+
+} // namespace
+
+bool solve(Grid &grid) {
+  const int a = firstEmpty(grid);
+  return a != -1 && solveFrom(grid, a);
 }
 
 namespace {

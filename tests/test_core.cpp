@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -65,20 +66,21 @@ TEST(Check, ReportIsExactCutAt245AndEndsWithStatus3) {
 }
 
 TEST(NeiDat, AddsSortsClearsAndGuardsItsDigits) {
+  // Sorted after every add, so each size is sorted once: the slots read the
+  // digits added so far in ascending order, then 0s.
+  const int adds[] = {7, 3, 9, 8, 1, 6, 5, 2, 4};
   NeiDat set;
-  EXPECT_EQ(set.addVal(7) * 100 + set.addVal(3) * 10 + set.addVal(9), 123);
-  set.sortVals();
-  EXPECT_THAT(set.values, ElementsAre(3, 7, 9, 0, 0, 0, 0, 0, 0));
-  EXPECT_TRUE(set.isVal(7) && !set.isVal(1));
-  for (int v : {8, 1, 6, 5, 2, 4})
-    set.addVal(v);
-  set.sortVals();
-  EXPECT_THAT(set.values, ElementsAre(1, 2, 3, 4, 5, 6, 7, 8, 9));
+  for (int n = 1; n <= 9; ++n) {
+    EXPECT_EQ(set.addVal(adds[n - 1]), n);
+    std::array<std::int32_t, 9> sorted{};
+    std::partial_sort_copy(adds, adds + n, sorted.begin(), sorted.begin() + n);
+    set.sortVals();
+    EXPECT_THAT(set.values, ElementsAreArray(sorted)) << n;
+  }
   EXPECT_EXIT(set.addVal(4), ExitedWithCode(3), "failed: !isVal\\(val\\), ");
   set.clear();
-  EXPECT_EQ(set.size, 0);
   EXPECT_THAT(set.values, ::testing::Each(0));
-  EXPECT_FALSE(set.isVal(9));
+  EXPECT_TRUE(set.size == 0 && !set.isVal(9));
   EXPECT_EXIT(set.isVal(10), ExitedWithCode(3), "failed: val > 0 && val < 10");
 }
 
