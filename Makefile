@@ -1,11 +1,13 @@
 # Thin wrapper over CMake; everything is built in build/.
 BUILD ?= build
+# As many compile jobs as cores: a bare --parallel lets make start them all.
+JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all configure run test bench fuzz install deb lintian format clean
 
 all: configure
-	cmake --build $(BUILD) --parallel
+	cmake --build $(BUILD) --parallel $(JOBS)
 
 configure:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -17,7 +19,7 @@ test: all
 	cd $(BUILD) && ctest --output-on-failure
 
 bench: configure
-	cmake --build $(BUILD) --parallel --target quib_bench
+	cmake --build $(BUILD) --parallel $(JOBS) --target quib_bench
 	./$(BUILD)/bench/quib_bench
 
 # The key decoder's fuzz target, built with clang in its own directory and
@@ -30,7 +32,7 @@ FUZZ_ARGS ?=
 
 fuzz:
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) $(FUZZ_CMAKE_FLAGS)
-	cmake --build $(FUZZ_BUILD) --parallel
+	cmake --build $(FUZZ_BUILD) --parallel $(JOBS)
 	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/artifacts
 	./$(FUZZ_BUILD)/fuzz_keys -max_total_time=$(FUZZ_TIME) -max_len=64 \
 	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ \
