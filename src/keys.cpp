@@ -80,6 +80,31 @@ constexpr unsigned char letterScanCode[26] = {
     30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
     49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
 
+// The digit row and the eleven punctuation keys of a US keyboard: the
+// character each types plain and with Shift, and its Alt code.
+struct CharacterKey {
+  char plain;
+  char shifted;
+  int alt;
+};
+constexpr CharacterKey characterKeys[] = {
+    {'1', '!', 120}, {'2', '@', 121}, {'3', '#', 122}, {'4', '$', 123},
+    {'5', '%', 124}, {'6', '^', 125}, {'7', '&', 126}, {'8', '*', 127},
+    {'9', '(', 128}, {'0', ')', 129}, {'\\', '|', 43}, {'/', '?', 53},
+    {'[', '{', 26},  {']', '}', 27},  {';', ':', 39},  {'\'', '"', 40},
+    {',', '<', 51},  {'.', '>', 52},  {'`', '~', 41},  {'-', '_', 130},
+    {'=', '+', 131}};
+
+// The key of the table that types c, with or without Shift; nullptr for
+// none.
+const CharacterKey *characterKeyOf(unsigned char c) {
+  for (const CharacterKey &key : characterKeys)
+    if (c == static_cast<unsigned char>(key.plain) ||
+        c == static_cast<unsigned char>(key.shifted))
+      return &key;
+  return nullptr;
+}
+
 // The Alt column of the key that produces the ASCII byte c: what "Esc
 // followed by c" means, since terminals send Alt+key as Esc and the key.
 int altOf(unsigned char c) {
@@ -87,28 +112,8 @@ int altOf(unsigned char c) {
     return ext(letterScanCode[c - 'a']);
   if (c >= 'A' && c <= 'Z')
     return ext(letterScanCode[c - 'A']);
-  if (c >= '1' && c <= '9')
-    return ext(120 + (c - '1'));
-  if (c == '0')
-    return ext(129);
-  // Shift with the digit row gives these; the key is the digit's.
-  static constexpr char shiftedDigits[] = ")!@#$%^&*(";
-  for (int d = 0; d < 10; ++d)
-    if (c == static_cast<unsigned char>(shiftedDigits[d]))
-      return ext(d == 0 ? 129 : 119 + d);
-  // The eleven punctuation keys, each with its plain and shifted character.
-  static constexpr struct {
-    char plain;
-    char shifted;
-    int code;
-  } punctuation[] = {{'\\', '|', 43}, {'/', '?', 53}, {'[', '{', 26},
-                     {']', '}', 27},  {';', ':', 39}, {'\'', '"', 40},
-                     {',', '<', 51},  {'.', '>', 52}, {'`', '~', 41},
-                     {'-', '_', 130}, {'=', '+', 131}};
-  for (const auto &key : punctuation)
-    if (c == static_cast<unsigned char>(key.plain) ||
-        c == static_cast<unsigned char>(key.shifted))
-      return ext(key.code);
+  if (const CharacterKey *key = characterKeyOf(c))
+    return ext(key->alt);
   switch (c) {
   case ' ':
   case 0: // Ctrl+Space
@@ -180,13 +185,10 @@ int ctrlOf(unsigned char c) {
 // The Shift column of the key that types the ASCII character c: what it
 // types with Shift. A character typed with Shift already stays itself.
 int shiftOf(unsigned char c) {
-  static constexpr char plain[] = "0123456789\\/[];',.`-=";
-  static constexpr char shifted[] = ")!@#$%^&*(|?{}:\"<>~_+";
   if (c >= 'a' && c <= 'z')
     return c - 'a' + 'A';
-  for (int k = 0; plain[k] != '\0'; ++k)
-    if (c == static_cast<unsigned char>(plain[k]))
-      return static_cast<unsigned char>(shifted[k]);
+  if (const CharacterKey *key = characterKeyOf(c))
+    return static_cast<unsigned char>(key->shifted);
   if (c == 9)
     return tabKey.shift;
   return c == 127 ? 8 : c;
