@@ -1,9 +1,6 @@
 #include "check.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include "platform.h"
 
 namespace quib {
 namespace {
@@ -37,18 +34,6 @@ int appendNumber(char *out, int len, int value) {
   return len;
 }
 
-void writeAll(const char *data, int len) {
-  while (len > 0) {
-    ssize_t n = ::write(2, data, static_cast<size_t>(len));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return;
-    data += n;
-    len -= static_cast<int>(n);
-  }
-}
-
 } // namespace
 
 int formatCheckReport(char *out, const char *text, const char *file, int line) {
@@ -68,12 +53,12 @@ void checkFailed(const char *text, const char *file, int line) {
   int len = 2 + formatCheckReport(report + 2, text, file, line);
   report[len++] = '\r';
   report[len++] = '\n';
-  writeAll(report, len);
+  writeStandardError(report, static_cast<std::size_t>(len));
   static const char trailer[] = "\r\nAbnormal program termination\r\n";
-  writeAll(trailer, static_cast<int>(sizeof trailer - 1));
+  writeStandardError(trailer, sizeof trailer - 1);
   if (failureHook != nullptr)
     failureHook();
-  ::_exit(3);
+  endProcessNow(3);
 }
 
 void setCheckFailureHook(CheckFailureHook hook) { failureHook = hook; }

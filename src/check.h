@@ -1,8 +1,8 @@
 // The shared assertion check for preconditions.
 //
 // QUIB_CHECK(cond) evaluates cond; when it is false the program reports the
-// failure and ends at once. The report goes straight to file descriptor 2
-// (no buffered stream is used or flushed):
+// failure and ends at once. The report goes straight to standard error
+// (writeStandardError; no buffered stream is used or flushed):
 //
 //   "\r\nAssertion failed: <text>, file <path>, line <n>\r\n"
 //   "\r\nAbnormal program termination\r\n"

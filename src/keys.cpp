@@ -4,22 +4,12 @@
 #include "keys.h"
 
 #include "check.h"
+#include "pckeys.h"
 
 namespace quib {
 namespace {
 
-// A key's result in one modifier column: none (the press is skipped), a
-// character code 0-255, or a two-code key "0, n" written as ext(n).
-constexpr int none = -1;
-constexpr int extendedBase = 256;
-constexpr int ext(int n) { return extendedBase + n; }
-
-struct KeyRow {
-  int plain;
-  int shift;
-  int ctrl;
-  int alt;
-};
+using namespace pc;
 
 // Modifier bits as xterm counts them: its parameter m is 1 + these bits.
 constexpr int shiftBit = 1;
@@ -40,70 +30,9 @@ int pick(const KeyRow &row, int mods) {
   return row.plain;
 }
 
-constexpr KeyRow homeKey{ext(71), ext(71), ext(119), ext(151)};
-constexpr KeyRow upKey{ext(72), ext(72), ext(141), ext(152)};
-constexpr KeyRow pageUpKey{ext(73), ext(73), ext(132), ext(153)};
-constexpr KeyRow leftKey{ext(75), ext(75), ext(115), ext(155)};
-constexpr KeyRow rightKey{ext(77), ext(77), ext(116), ext(157)};
-constexpr KeyRow endKey{ext(79), ext(79), ext(117), ext(159)};
-constexpr KeyRow downKey{ext(80), ext(80), ext(145), ext(160)};
-constexpr KeyRow pageDownKey{ext(81), ext(81), ext(118), ext(161)};
-constexpr KeyRow insertKey{ext(82), ext(82), ext(146), ext(162)};
-constexpr KeyRow deleteKey{ext(83), ext(83), ext(147), ext(163)};
 // The keypad's middle key with NumLock off ("begin"): the codes of keypad 5
 // with NumLock on and Shift held, which acts the same.
 constexpr KeyRow beginKey{ext(76), ext(76), ext(143), none};
-constexpr KeyRow tabKey{9, ext(15), ext(148), ext(165)};
-constexpr KeyRow enterKey{13, 13, 10, ext(166)};
-constexpr KeyRow spaceKey{32, 32, ext(3), 32};
-
-// F1-F12, n counted from 1.
-KeyRow functionKey(int n) {
-  if (n == 11)
-    return {ext(133), ext(135), ext(137), ext(139)};
-  if (n == 12)
-    return {ext(134), ext(136), ext(138), ext(140)};
-  return {ext(58 + n), ext(83 + n), ext(93 + n), ext(103 + n)};
-}
-
-// The numeric keypad with NumLock on, as terminals in keypad application
-// mode report it (SS3 p-y for the digits).
-KeyRow keypadDigit(int d) {
-  static constexpr int shifted[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
-  static constexpr int ctrl[10] = {146, 117, 145, 118, 115,
-                                   143, 116, 119, 141, 132};
-  return {'0' + d, ext(shifted[d]), ext(ctrl[d]), none};
-}
-
-// Set-1 scan codes of the letter keys A-Z on a US keyboard.
-constexpr unsigned char letterScanCode[26] = {
-    30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
-    49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
-
-// The digit row and the eleven punctuation keys of a US keyboard: the
-// character each types plain and with Shift, and its Alt code.
-struct CharacterKey {
-  char plain;
-  char shifted;
-  int alt;
-};
-constexpr CharacterKey characterKeys[] = {
-    {'1', '!', 120}, {'2', '@', 121}, {'3', '#', 122}, {'4', '$', 123},
-    {'5', '%', 124}, {'6', '^', 125}, {'7', '&', 126}, {'8', '*', 127},
-    {'9', '(', 128}, {'0', ')', 129}, {'\\', '|', 43}, {'/', '?', 53},
-    {'[', '{', 26},  {']', '}', 27},  {';', ':', 39},  {'\'', '"', 40},
-    {',', '<', 51},  {'.', '>', 52},  {'`', '~', 41},  {'-', '_', 130},
-    {'=', '+', 131}};
-
-// The key of the table that types c, with or without Shift; nullptr for
-// none.
-const CharacterKey *characterKeyOf(unsigned char c) {
-  for (const CharacterKey &key : characterKeys)
-    if (c == static_cast<unsigned char>(key.plain) ||
-        c == static_cast<unsigned char>(key.shifted))
-      return &key;
-  return nullptr;
-}
 
 // The Alt column of the key that produces the ASCII byte c: what "Esc
 // followed by c" means, since terminals send Alt+key as Esc and the key.
@@ -113,21 +42,21 @@ int altOf(unsigned char c) {
   if (c >= 'A' && c <= 'Z')
     return ext(letterScanCode[c - 'A']);
   if (const CharacterKey *key = characterKeyOf(c))
-    return ext(key->alt);
+    return key->alt;
   switch (c) {
   case ' ':
   case 0: // Ctrl+Space
     return spaceKey.alt;
   case 8: // Backspace, whichever byte the terminal sends for it
   case 127:
-    return ext(14);
+    return backspaceKey.alt;
   case 9:
     return tabKey.alt;
   case 10:
   case 13:
     return enterKey.alt;
   case 27:
-    return ext(1);
+    return escKey.alt;
   case 28: // Ctrl+\ .
     return ext(43);
   case 29: // Ctrl+]
@@ -148,35 +77,20 @@ int altOf(unsigned char c) {
 int ctrlOf(unsigned char c) {
   if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')
     return (c | 0x20) - 'a' + 1;
+  if (const CharacterKey *key = characterKeyOf(c))
+    return key->ctrl;
   switch (c) {
-  case '2':
-  case '@':
   case ' ':
-    return ext(3);
-  case '6':
-  case '^':
-    return 30;
-  case '\\':
-  case '|':
-    return 28;
-  case '-':
-  case '_':
-    return 31;
-  case '[':
-  case '{':
-    return 27;
-  case ']':
-  case '}':
-    return 29;
+    return spaceKey.ctrl;
   case 9:
     return tabKey.ctrl;
   case 13:
     return enterKey.ctrl;
   case 27:
-    return 27;
+    return escKey.ctrl;
   case 8:
   case 127:
-    return 127;
+    return backspaceKey.ctrl;
   default:
     return none;
   }
@@ -468,17 +382,17 @@ int ss3Key(unsigned char f, const Params &p, int mods) {
     return lowerArrow(f, all | ctrlBit);
   switch (f) {
   case 'j':
-    return pick(KeyRow{'*', '*', ext(150), ext(55)}, all);
+    return pick(keypadMultiply, all);
   case 'k':
-    return pick(KeyRow{'+', '+', ext(144), ext(78)}, all);
+    return pick(keypadAdd, all);
   case 'm':
-    return pick(KeyRow{'-', '-', ext(142), ext(74)}, all);
+    return pick(keypadSubtract, all);
   case 'n':
-    return pick(KeyRow{'.', '.', ext(83), ext(147)}, all);
+    return pick(keypadDecimal, all);
   case 'l': // the decimal key on a keyboard with a decimal comma
-    return pick(KeyRow{',', ',', ext(83), ext(147)}, all);
+    return pick(KeyRow{',', ',', keypadDecimal.ctrl, keypadDecimal.alt}, all);
   case 'o':
-    return pick(KeyRow{'/', '/', ext(149), ext(164)}, all);
+    return pick(keypadDivide, all);
   case 'M':
     return pick(enterKey, all);
   case 'X':

@@ -5,13 +5,8 @@
 #include "ConioChesd.h"
 #include "chesd.h"
 #include "console.h"
+#include "platform.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -24,8 +19,7 @@ namespace {
 #define QUIB_WEB_HOST "www.quib.example"
 
 constexpr const char *webHost = QUIB_WEB_HOST;
-// The handler for web addresses needs a scheme in front of the page address.
-constexpr const char *pageUrl = "http://" QUIB_WEB_HOST "/cpp/sudoku";
+constexpr const char *pageAddress = QUIB_WEB_HOST "/cpp/sudoku";
 
 #undef QUIB_WEB_HOST
 
@@ -36,15 +30,14 @@ constexpr const char *buildDate = __DATE__;
 constexpr const char *buildTime = __TIME__;
 
 // Standard error is in text mode like standard output: every "\n" goes out
-// as CR LF. It is unbuffered, so the text goes out a line at a time, not a
-// write per character.
+// as CR LF. Nothing is buffered, so the text goes out a line at a time.
 void writeErrorText(const char *text) {
   while (*text != '\0') {
     const std::size_t line = std::strcspn(text, "\n");
-    std::fwrite(text, 1, line, stderr);
+    writeStandardError(text, line);
     text += line;
     if (*text == '\n') {
-      std::fputs("\r\n", stderr);
+      writeStandardError("\r\n", 2);
       ++text;
     }
   }
@@ -53,7 +46,6 @@ void writeErrorText(const char *text) {
 void reportOnStderr(const char *text) {
   writeErrorText(text != nullptr ? text : "");
   writeErrorText("\n");
-  std::fflush(stderr);
 }
 
 bool isYesKey(int code) {
@@ -68,63 +60,6 @@ bool isYesKey(int code) {
     return true;
   default:
     return false;
-  }
-}
-
-// The part of the handler's start that runs in the grandchild: detached from
-// the terminal and from everything the program has open, then the handler
-// itself. Only async-signal-safe calls between fork and exec.
-[[noreturn]] void execHandler(const char *url) {
-  int null = ::open("/dev/null", O_RDWR);
-  if (null >= 0) {
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-  }
-  // The terminal's descriptor and any other the program holds stay here.
-  if (::close_range(3, ~0U, 0) != 0) {
-    long maxFd = ::sysconf(_SC_OPEN_MAX);
-    for (int fd = 3; fd < (maxFd > 0 ? maxFd : 1024); ++fd)
-      ::close(fd);
-  }
-  // The handler starts with the default signal dispositions and no signal
-  // blocked, whatever the program had set.
-  struct sigaction dfl;
-  std::memset(&dfl, 0, sizeof dfl);
-  dfl.sa_handler = SIG_DFL;
-  for (int sig = 1; sig < NSIG; ++sig)
-    ::sigaction(sig, &dfl, nullptr);
-  sigset_t none;
-  ::sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-  // execvp takes the vector as non-const for historical reasons; it does
-  // not write to it.
-  char *args[] = {const_cast<char *>("xdg-open"), const_cast<char *>(url),
-                  nullptr};
-  ::execvp(args[0], args);
-  ::_exit(127);
-}
-
-// Opens the page with the desktop's default handler for web addresses and
-// returns at once. The handler runs in a new session with its standard
-// streams on /dev/null; it is started by a short-lived intermediate child,
-// so that it is never the program's own child: the program reaps the
-// intermediate at once and never waits for, or hears of, the handler. A
-// failure anywhere is silent.
-void openWebPage(const char *url) {
-  pid_t intermediate = ::fork();
-  if (intermediate < 0)
-    return;
-  if (intermediate == 0) {
-    ::setsid();
-    pid_t handler = ::fork();
-    if (handler == 0)
-      execHandler(url);
-    ::_exit(0);
-  }
-  int status;
-  while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
   }
 }
 
@@ -208,11 +143,11 @@ int offerWebPage() {
     return 0;
   }
   printText("J\n");
-  // The echo is on the screen before the handler starts: standard output is
-  // buffered when it is not a terminal, and the child must not inherit
-  // unwritten bytes either.
+  // The echo is out before the handler starts: standard output is buffered
+  // when it is not a terminal, and a child must not inherit unwritten bytes
+  // either.
   std::fflush(nullptr);
-  openWebPage(pageUrl);
+  openWebPage(pageAddress);
   return 0;
 }
 
@@ -237,8 +172,6 @@ int runInteractive() {
 
 } // namespace quib
 
-#ifndef QUIB_NO_ENTRY_POINT
-
 namespace {
 
 // The console layer is open before main's first statement and closed at the
@@ -248,7 +181,6 @@ quib::ConsoleSession consoleSession;
 } // namespace
 
 int main(int argc, char **argv) {
+  quib::takeArguments(argc, argv);
   return quib::runGuarded(quib::runProgram, argc, argv);
 }
-
-#endif

@@ -8,9 +8,9 @@
 // Every function returns the exit status, which is 0 for each normal end.
 //
 // offerWebPage reads one key: Return, line feed, space, 'J', 'j', 'Y' and
-// 'y' answer yes and start the desktop's handler for web addresses
-// (xdg-open) detached, after the echo is out; every other code, -1 (no
-// terminal) included, answers no.
+// 'y' answer yes and hand the page to the desktop's handler for web
+// addresses (openWebPage), after the echo is out; every other code, -1 (no
+// console) included, answers no.
 #pragma once
 
 namespace quib {
