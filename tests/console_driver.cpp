@@ -1,15 +1,32 @@
-// Drives the terminal layer for the end-to-end tests, one operation per
+// Drives the console layer for the end-to-end tests, one operation per
 // argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText
 // (a wrong result of either ends the driver with status 4),
 // s:N setCursorShape, b ringBell, z:N sleeps N ms, a fails an assertion
-// inside the layer.
+// inside the layer; on Windows k prints the console's cursor as "size,
+// visible", which Wine's drawing on a terminal does not show.
 #include "console.h"
 #include "keys.h"
 
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace {
+void reportCursor() {
+  CONSOLE_CURSOR_INFO info{};
+  HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  GetConsoleCursorInfo(out, &info);
+  quib::printText("[%d,%d]", static_cast<int>(info.dwSize),
+                  static_cast<int>(info.bVisible));
+}
+} // namespace
+#endif
 
 namespace {
 quib::ConsoleSession session;
@@ -33,7 +50,11 @@ int main(int argc, char **argv) {
     if (op == 'b')
       quib::ringBell();
     if (op == 'z')
-      ::usleep(static_cast<useconds_t>(n) * 1000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(n));
+#ifdef _WIN32
+    if (op == 'k')
+      reportCursor();
+#endif
     if (op == 'a')
       quib::decodeKey(nullptr, 0, true);
   }

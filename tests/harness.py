@@ -79,8 +79,12 @@ class Term:
             self.y, self.x, self.wrap = nums[0], nums[1], False
         elif final == b"J" and params == b"2":
             self.rows = [" " * W] * H
-        elif final == b"K" and params == b"2":
-            self.rows[self.y - 1] = " " * W
+        elif final == b"K" and params in (b"", b"0", b"2"):
+            keep = 0 if params == b"2" else self.x - 1
+            self.rows[self.y - 1] = self.rows[self.y - 1][:keep].ljust(W)
+        elif final in (b"C", b"D") and (params.isdigit() or not params):
+            step = int(params or 1) * (1 if final == b"C" else -1)
+            self.x, self.wrap = max(1, min(W, self.x + step)), False
         elif final == b"c" and not params:
             self.answer("\x1b[?64;1;2;22c")
         elif esc == b"D" or chars == b"\n":

@@ -3,6 +3,8 @@
 // one burst; the end of a row is the end of the wait. Every result also
 // keeps the fuzz target's contract.
 #include "key_contract.h"
+#include "keytable.h"
+#include "pckeys.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +91,62 @@ TEST(Keys, EachTerminalsForms) {
     {"1\033[A\x7f" "2\033", {'1', 0, 72, 8, '2', 27}},
   });
 }
+// The Windows console's key table: a key's virtual-key code and its four
+// columns, plain, Shift, Ctrl and Alt; X(n) is the extended code n, N none.
+constexpr int N = quib::pc::none;
+constexpr int X(int n) { return quib::pc::ext(n); }
+struct TableRow { int vk, plain, shift, ctrl, alt; };
+const TableRow windowsKeys[] = {
+  {0x24, X(71), X(71), X(119), X(151)}, {0x26, X(72), X(72), X(141), X(152)},
+  {0x21, X(73), X(73), X(132), X(153)}, {0x25, X(75), X(75), X(115), X(155)},
+  {0x27, X(77), X(77), X(116), X(157)}, {0x23, X(79), X(79), X(117), X(159)},
+  {0x28, X(80), X(80), X(145), X(160)}, {0x22, X(81), X(81), X(118), X(161)},
+  {0x2D, X(82), X(82), X(146), X(162)}, {0x2E, X(83), X(83), X(147), X(163)},
+  {0x08, 8, 8, 127, X(14)}, {0x09, 9, X(15), X(148), X(165)},
+  {0x0D, 13, 13, 10, X(166)}, {0x1B, 27, 27, 27, X(1)}, {0x20, 32, 32, X(3), 32},
+  {0x70, X(59), X(84), X(94), X(104)}, {0x79, X(68), X(93), X(103), X(113)},
+  {0x7A, X(133), X(135), X(137), X(139)}, {0x7B, X(134), X(136), X(138), X(140)},
+  {0x60, '0', X(82), X(146), N}, {0x61, '1', X(79), X(117), N},
+  {0x62, '2', X(80), X(145), N}, {0x63, '3', X(81), X(118), N},
+  {0x64, '4', X(75), X(115), N}, {0x65, '5', X(76), X(143), N},
+  {0x66, '6', X(77), X(116), N}, {0x67, '7', X(71), X(119), N},
+  {0x68, '8', X(72), X(141), N}, {0x69, '9', X(73), X(132), N},
+  {0x6A, '*', '*', X(150), X(55)}, {0x6B, '+', '+', X(144), X(78)},
+  {0x6D, '-', '-', X(142), X(74)}, {0x6E, '.', '.', X(83), X(147)},
+  {0x6F, '/', '/', X(149), X(164)},
+  {'0', '0', ')', N, X(129)}, {'1', '1', '!', N, X(120)}, {'2', '2', '@', X(3), X(121)},
+  {'3', '3', '#', N, X(122)}, {'5', '5', '%', N, X(124)}, {'6', '6', '^', 30, X(125)},
+  {'9', '9', '(', N, X(128)},
+  {'A', 'a', 'A', 1, X(30)}, {'L', 'l', 'L', 12, X(38)}, {'M', 'm', 'M', 13, X(50)},
+  {'P', 'p', 'P', 16, X(25)}, {'Q', 'q', 'Q', 17, X(16)}, {'Z', 'z', 'Z', 26, X(44)},
+  {0xDC, '\\', '|', 28, X(43)}, {0xBF, '/', '?', N, X(53)}, {0xBD, '-', '_', 31, X(130)},
+  {0xBB, '=', '+', N, X(131)}, {0xDB, '[', '{', 27, X(26)}, {0xDD, ']', '}', 29, X(27)},
+  {0xBA, ';', ':', N, X(39)}, {0xDE, '\'', '"', N, X(40)}, {0xBC, ',', '<', N, X(51)},
+  {0xBE, '.', '>', N, X(52)}, {0xC0, '`', '~', N, X(41)},
+  // Keys in no entry: Shift, Ctrl, Alt, Caps Lock, NumLock, the separator.
+  {0x10, N, N, N, N}, {0x11, N, N, N, N}, {0x12, N, N, N, N}, {0x14, N, N, N, N},
+  {0x90, N, N, N, N}, {0x6C, N, N, N, N}, {0x00, N, N, N, N},
+};
 // clang-format on
+
+TEST(Keys, WindowsConsoleTableByModifierColumn) {
+  using namespace quib;
+  // Either Alt wins over Ctrl, either Ctrl over Shift.
+  const unsigned shift = shiftPressed;
+  const unsigned ctrls[] = {leftCtrlPressed, rightCtrlPressed,
+                            leftCtrlPressed | shift};
+  const unsigned alts[] = {leftAltPressed, rightAltPressed,
+                           rightAltPressed | leftCtrlPressed | shift};
+  constexpr unsigned numLockOnEnhanced = 0x0120; // no column of their own
+  for (const TableRow &k : windowsKeys) {
+    EXPECT_EQ(lookUpKey(k.vk, 0), k.plain) << k.vk;
+    EXPECT_EQ(lookUpKey(k.vk, numLockOnEnhanced), k.plain) << k.vk;
+    EXPECT_EQ(lookUpKey(k.vk, shift), k.shift) << k.vk;
+    for (unsigned state : ctrls)
+      EXPECT_EQ(lookUpKey(k.vk, state), k.ctrl) << k.vk << " " << state;
+    for (unsigned state : alts)
+      EXPECT_EQ(lookUpKey(k.vk, state), k.alt) << k.vk << " " << state;
+  }
+}
 
 } // namespace
