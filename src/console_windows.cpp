@@ -13,6 +13,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
 
 namespace quib {
 namespace {
@@ -35,7 +38,12 @@ struct Console {
   // so that its single bytes show as the Windows-1252 characters they are,
   // whatever the console's output code page.
   bool stdoutIsConsole = false;
-  char textBuffer[512]{};
+  // Standard output is a character device (a console, or NUL): unbuffered.
+  // Otherwise the text waits here, before its line ends become CR LF, and
+  // goes out when the 512 bytes are full and at the program's normal end.
+  bool stdoutIsDevice = false;
+  char text[512]{};
+  std::size_t textLen = 0;
 };
 
 // constinit: the layer is opened from a static constructor in another
@@ -53,18 +61,13 @@ COORD positionOf(int x, int y) {
   return COORD{static_cast<SHORT>(x - 1), static_cast<SHORT>(y - 1)};
 }
 
-// Standard output in text mode: unbuffered on a character device (the
-// console, or NUL), else fully buffered in 512 bytes, written out when
-// full and at the program's normal end.
 void setUpStandardOutput() {
   console.stdOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
-  const bool device = ::GetFileType(console.stdOut) == FILE_TYPE_CHAR;
-  console.stdoutIsConsole = device && ::GetConsoleMode(console.stdOut, &mode);
-  if (device)
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-  else
-    std::setvbuf(stdout, console.textBuffer, _IOFBF, sizeof console.textBuffer);
+  console.stdoutIsDevice = ::GetFileType(console.stdOut) == FILE_TYPE_CHAR;
+  console.stdoutIsConsole =
+      console.stdoutIsDevice && ::GetConsoleMode(console.stdOut, &mode);
+  console.textLen = 0;
 }
 
 // ===========================================================================
@@ -138,35 +141,73 @@ bool writeWide(const wchar_t *text, DWORD len) {
   return true;
 }
 
-// Text on the console: each "\n" as CR LF, each byte as its Windows-1252
-// character.
-bool showOnConsole(const char *text, int len) {
-  wchar_t wide[256];
+bool writeBytes(const char *bytes, DWORD len) {
+  while (len > 0) {
+    DWORD written = 0;
+    if (!::WriteFile(console.stdOut, bytes, len, &written, nullptr) ||
+        written == 0)
+      return false;
+    bytes += written;
+    len -= written;
+  }
+  return true;
+}
+
+constexpr DWORD chunkSize = 256;
+
+// On the console each byte as its Windows-1252 character, elsewhere the
+// bytes as they are.
+bool writeChunk(const char *bytes, DWORD len) {
+  if (len == 0)
+    return true;
+  if (!console.stdoutIsConsole)
+    return writeBytes(bytes, len);
+  wchar_t wide[chunkSize];
+  const int n = ::MultiByteToWideChar(1252, 0, bytes, static_cast<int>(len),
+                                      wide, chunkSize);
+  return n == static_cast<int>(len) && writeWide(wide, len);
+}
+
+// Text in text mode: each "\n" goes out as CR LF.
+bool writeText(const char *text, std::size_t len) {
+  char chunk[chunkSize];
   DWORD n = 0;
-  for (int i = 0; i < len; ++i) {
-    if (n + 2 > sizeof wide / sizeof wide[0]) {
-      if (!writeWide(wide, n))
+  for (std::size_t i = 0; i < len; ++i) {
+    if (n + 2 > chunkSize) {
+      if (!writeChunk(chunk, n))
         return false;
       n = 0;
     }
-    const char c = text[i];
-    if (c == '\n')
-      wide[n++] = L'\r';
-    if (::MultiByteToWideChar(1252, 0, &c, 1, &wide[n], 1) != 1)
-      wide[n] = L'?';
-    ++n;
+    if (text[i] == '\n')
+      chunk[n++] = '\r';
+    chunk[n++] = text[i];
   }
-  return writeWide(wide, n);
+  return writeChunk(chunk, n);
 }
 
-// The C runtime's stream, in text mode; -1 when writing failed.
-int printOnStream(const char *format, std::va_list args) {
-  const int produced = std::vfprintf(stdout, format, args);
-  if (produced < 0 || std::ferror(stdout) != 0) {
-    std::clearerr(stdout);
-    return -1;
+bool flushText() {
+  const std::size_t len = console.textLen;
+  console.textLen = 0;
+  return writeText(console.text, len);
+}
+
+// Hands text to standard output, through the buffer unless standard output
+// is a device.
+bool putText(const char *text, std::size_t len) {
+  if (console.stdoutIsDevice)
+    return writeText(text, len);
+  bool written = true;
+  while (len > 0) {
+    std::size_t room = sizeof console.text - console.textLen;
+    const std::size_t n = len < room ? len : room;
+    std::memcpy(console.text + console.textLen, text, n);
+    console.textLen += n;
+    text += n;
+    len -= n;
+    if (console.textLen == sizeof console.text)
+      written = flushText() && written;
   }
-  return produced;
+  return written;
 }
 
 } // namespace
@@ -190,6 +231,7 @@ void openConsole() {
 }
 
 void closeConsole() {
+  flushText();
   if (console.in != nullptr)
     ::CloseHandle(console.in);
   if (console.out != nullptr)
@@ -284,33 +326,32 @@ void setCursorShape(int shape) {
   ::SetConsoleCursorInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &shapes[shape]);
 }
 
-void ringBell() {
-  if (console.stdoutIsConsole)
-    showOnConsole("\a", 1);
-  else
-    std::fputc('\a', stdout);
-}
+void ringBell() { putText("\a", 1); }
 
 int printText(const char *format, ...) {
   std::va_list args;
   va_start(args, format);
-  int produced = -1;
-  if (console.stdoutIsConsole) {
-    // Longer texts than this (none of the program's own) go through the
-    // stream unconverted.
-    char text[4096];
-    std::va_list again;
-    va_copy(again, args);
-    produced = std::vsnprintf(text, sizeof text, format, args);
-    if (produced >= 0 && produced < static_cast<int>(sizeof text))
-      produced = showOnConsole(text, produced) ? produced : -1;
-    else
-      produced = printOnStream(format, again);
-    va_end(again);
-  } else {
-    produced = printOnStream(format, args);
+  std::va_list again;
+  va_copy(again, args);
+  char local[4096];
+  int produced = std::vsnprintf(local, sizeof local, format, args);
+  const char *text = local;
+  // A text longer than the local buffer (none of the program's own) is
+  // formatted once more, into one of its size.
+  std::unique_ptr<char[]> longer;
+  if (produced >= static_cast<int>(sizeof local)) {
+    longer.reset(
+        new (std::nothrow) char[static_cast<std::size_t>(produced) + 1]);
+    text = longer.get();
+    if (text == nullptr ||
+        std::vsnprintf(longer.get(), static_cast<std::size_t>(produced) + 1,
+                       format, again) != produced)
+      produced = -1;
   }
+  va_end(again);
   va_end(args);
+  if (produced < 0 || !putText(text, static_cast<std::size_t>(produced)))
+    return -1;
   return produced;
 }
 
