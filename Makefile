@@ -4,7 +4,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all configure run test bench fuzz install deb lintian format clean
+.PHONY: all configure run test bench fuzz install deb lintian format clean \
+  windows test-windows
 
 all: configure
 	cmake --build $(BUILD) --parallel $(JOBS)
@@ -37,6 +38,23 @@ fuzz:
 	./$(FUZZ_BUILD)/fuzz_keys -max_total_time=$(FUZZ_TIME) -max_len=64 \
 	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ \
 	  $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
+
+# The Windows program, cross-built with MinGW-w64 in $(WIN_BUILD);
+# test-windows runs its tests under Wine. WIN_CMAKE_FLAGS passes more
+# options to CMake.
+WIN_BUILD ?= build-win
+WIN_CMAKE_FLAGS ?=
+
+windows:
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DQUIB_TESTS=OFF $(WIN_CMAKE_FLAGS)
+	cmake --build $(WIN_BUILD) --parallel $(JOBS) --target quib
+
+test-windows:
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DQUIB_TESTS=ON $(WIN_CMAKE_FLAGS)
+	cmake --build $(WIN_BUILD) --parallel $(JOBS)
+	cd $(WIN_BUILD) && ctest --output-on-failure
 
 install: all
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
@@ -77,7 +95,7 @@ lintian:
 
 format:
 	clang-format -i src/*.h src/*.cpp tests/*.cpp bench/*.cpp bench/*.h \
-	  fuzz/*.cpp
+	  fuzz/*.cpp fuzz/*.h
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD)

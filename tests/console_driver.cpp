@@ -2,8 +2,8 @@
 // argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText
 // (a wrong result of either ends the driver with status 4),
 // s:N setCursorShape, b ringBell, z:N sleeps N ms, a fails an assertion
-// inside the layer; on Windows k prints the console's cursor as "size,
-// visible", which Wine's drawing on a terminal does not show.
+// inside the layer; on Windows k prints the console's cursor as
+// "[size,visible]", which Wine's drawing on a terminal does not show.
 #include "console.h"
 #include "keys.h"
 
@@ -18,12 +18,11 @@
 namespace {
 void reportCursor() {
   CONSOLE_CURSOR_INFO info{};
-  HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-  GetConsoleCursorInfo(out, &info);
-  quib::printText("[%d,%d]", static_cast<int>(info.dwSize),
-                  static_cast<int>(info.bVisible));
+  GetConsoleCursorInfo(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr),
+                       &info);
+  quib::printText("[%d,%d]", int(info.dwSize), int(info.bVisible));
 }
 } // namespace
 #endif

@@ -28,8 +28,8 @@ PRINTS = re.compile(rb"(?!)()|" + TOKEN % rb"[^[]", re.S)
 class Term:
     def __init__(self, argv, env, style=None, files=(), hold=False):
         # Runs argv in a directory of its own; files maps standard
-        # descriptors to names there. style: what DECRQSS answers; hold:
-        # the answers wait in held until answer() sends them.
+        # descriptors to names there, or to descriptors. style: what DECRQSS
+        # answers; hold: the answers wait in held until answer() sends them.
         self.style, self.dir = style, tempfile.mkdtemp(prefix="quib-")
         self.held = None if not hold else []
         self.tokens = PRINTS if style is None else PARSES
@@ -42,7 +42,8 @@ class Term:
                 os.login_tty(tty)
                 os.chdir(self.dir)
                 for fd, name in dict(files).items():
-                    os.dup2(os.open(name, os.O_WRONLY | os.O_CREAT, 0o644), fd)
+                    os.dup2(name if isinstance(name, int) else os.open(
+                        name, os.O_WRONLY | os.O_CREAT, 0o644), fd)
                 os.execve(argv[0], argv, env)
             finally:
                 os._exit(127)
