@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all configure run test bench fuzz install deb lintian format clean \
-  windows test-windows
+  windows test-windows bench-windows
 
 all: configure
 	cmake --build $(BUILD) --parallel $(JOBS)
@@ -20,8 +20,9 @@ test: all
 	cd $(BUILD) && ctest --output-on-failure
 
 bench: configure
-	cmake --build $(BUILD) --parallel $(JOBS) --target quib_bench
+	cmake --build $(BUILD) --parallel $(JOBS) --target quib_bench search_times
 	./$(BUILD)/bench/quib_bench
+	./$(BUILD)/bench/search_times
 
 # The key decoder's fuzz target, built with clang in its own directory and
 # run for FUZZ_TIME seconds; new inputs go to $(FUZZ_BUILD)/corpus, findings
@@ -49,6 +50,14 @@ windows:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DQUIB_TESTS=OFF $(WIN_CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) --parallel $(JOBS) --target quib
+
+# The search's times of the Windows build, under Wine.
+bench-windows:
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  $(WIN_CMAKE_FLAGS)
+	cmake --build $(WIN_BUILD) --parallel $(JOBS) --target search_times
+	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/tests/wineprefix WINEDEBUG=-all \
+	  wine $(WIN_BUILD)/bench/search_times.exe
 
 test-windows:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
