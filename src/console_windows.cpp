@@ -1,6 +1,7 @@
 // The console layer for the Windows console: kernel32's console functions
 // on CONIN$ and CONOUT$, the key table (keytable.h) for presses without a
-// character, and standard output in text mode through the C runtime.
+// character, and standard output in text mode with a buffer of its own,
+// written with WriteFile, or WriteConsoleW when it is the console.
 //
 // Units: x is a column and y a row, both counted from 1; W and H are the
 // console buffer's width and height.

@@ -7,7 +7,6 @@
 #include "console.h"
 #include "platform.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace quib {
@@ -143,10 +142,6 @@ int offerWebPage() {
     return 0;
   }
   printText("J\n");
-  // The echo is out before the handler starts: standard output is buffered
-  // when it is not a terminal, and a child must not inherit unwritten bytes
-  // either.
-  std::fflush(nullptr);
   openWebPage(pageAddress);
   return 0;
 }

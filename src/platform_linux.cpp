@@ -77,6 +77,9 @@ void openWebPage(const char *address) {
   const int n = std::snprintf(url, sizeof url, "http://%s", address);
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof url)
     return;
+  // The echo before it is out first: standard output is buffered when it
+  // is not a terminal, and the children must not inherit unwritten bytes.
+  std::fflush(nullptr);
   pid_t intermediate = ::fork();
   if (intermediate < 0)
     return;
