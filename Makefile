@@ -120,7 +120,7 @@ lintian:
 	lintian --fail-on error,warning $(DIST)/quib_$(VERSION)_*.changes
 
 format:
-	clang-format -i src/*.h src/*.cpp tests/*.cpp bench/*.cpp bench/*.h \
+	clang-format -i src/*.h src/*.cpp src/*/*.h src/*/*.cpp tests/*.cpp bench/*.cpp bench/*.h \
 	  fuzz/*.cpp fuzz/*.h
 
 clean:

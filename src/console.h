@@ -1,6 +1,6 @@
 // The console layer: the screen, the keyboard and standard output. One
-// contract, one source per platform: console_linux.cpp for terminals,
-// console_windows.cpp for the Windows console.
+// contract, one implementation per platform: src/linux/ for terminals,
+// src/windows/ for the Windows console.
 //
 // The screen is W columns by H rows, positions (x, y) counted from 1, (1, 1)
 // top left. W and H are read once when the layer opens: on Linux the
@@ -17,7 +17,7 @@
 // 1-255. -1 means the console cannot be read. Keys the program does not
 // read stay for the next reader: on Windows in the console's queue; on
 // Linux the layer takes from the terminal only the bytes of the key it
-// returns (the key decoder, keys.h) and gives back those it holds at the
+// returns (the key decoder, linux/keys.h) and gives back those it holds at the
 // end.
 //
 // Modes: while a call waits, Ctrl+C is the key 3; at any other time it ends

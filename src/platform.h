@@ -1,10 +1,11 @@
-// The operating system's small services, one source per platform: the
-// program's arguments, standard error without a stream, the immediate end
-// of the process and the desktop's handler for web addresses.
+// The operating system's small services, one source per platform
+// (src/linux/platform.cpp, src/windows/platform.cpp): the program's
+// arguments, standard error without a stream, the immediate end of the
+// process and the desktop's handler for web addresses.
 //
 // takeArguments gives main the argument vector the program acts on: on
 // Linux the one the process received; on Windows the one split from the
-// process's command line (cmdline.h), argv[0] the program's own path.
+// process's command line (windows/cmdline.h), argv[0] the program's own path.
 // writeStandardError writes the bytes unchanged, straight to the standard
 // error handle, with no buffer in between. endProcessNow ends the process
 // with the status at once: no exit-time clean-up, no stream is flushed.
