@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all configure run test bench fuzz install deb lintian format clean \
-  windows test-windows bench-windows dist-windows
+  windows windows-tests test-windows bench-windows dist-windows soak
 
 all: configure
 	cmake --build $(BUILD) --parallel $(JOBS)
@@ -76,11 +76,24 @@ bench-windows:
 	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/tests/wineprefix WINEDEBUG=-all \
 	  wine $(WIN_BUILD)/bench/search_times.exe
 
-test-windows:
+windows-tests:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DQUIB_TESTS=ON $(WIN_CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) --parallel $(JOBS)
+
+test-windows: windows-tests
 	cd $(WIN_BUILD) && ctest --output-on-failure
+
+# The whole suite SOAK_RUNS times in a row with both cores kept busy, for
+# each build in SOAK_BUILDS (linux, windows); the Windows build's first run
+# in a fresh Wine prefix. Ends with "N passed, M failed" runs.
+SOAK_RUNS ?= 5
+SOAK_BUILDS ?= linux windows
+soak_dir = $(if $(filter windows,$(1)),$(WIN_BUILD),$(BUILD))
+
+soak: $(if $(filter linux,$(SOAK_BUILDS)),all) \
+      $(if $(filter windows,$(SOAK_BUILDS)),windows-tests)
+	tools/soak.sh $(SOAK_RUNS) $(foreach b,$(SOAK_BUILDS),$(b):$(call soak_dir,$(b)))
 
 install: all
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
