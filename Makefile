@@ -45,9 +45,12 @@ fuzz:
 # options to CMake.
 WIN_BUILD ?= build-win
 WIN_CMAKE_FLAGS ?=
+# The toolchain file only when the folder is new: CMake takes it at the first
+# configuration and warns that it is unused at every later one.
+win_toolchain = $(if $(wildcard $(WIN_BUILD)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake)
 
 windows:
-	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	cmake -S . -B $(WIN_BUILD) $(win_toolchain) \
 	  -DQUIB_TESTS=OFF $(WIN_CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) --parallel $(JOBS) --target quib
 
@@ -70,14 +73,14 @@ dist-windows:
 
 # The search's times of the Windows build, under Wine.
 bench-windows:
-	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	cmake -S . -B $(WIN_BUILD) $(win_toolchain) \
 	  $(WIN_CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) --parallel $(JOBS) --target search_times
 	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/tests/wineprefix WINEDEBUG=-all \
 	  wine $(WIN_BUILD)/bench/search_times.exe
 
 windows-tests:
-	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	cmake -S . -B $(WIN_BUILD) $(win_toolchain) \
 	  -DQUIB_TESTS=ON $(WIN_CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) --parallel $(JOBS)
 
