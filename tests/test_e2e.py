@@ -15,7 +15,6 @@ import signal
 import subprocess
 import sys
 import termios
-import time
 import unittest
 
 from harness import CELL_X, CELL_Y, DEADLINE, EMPTY, Term, picture
@@ -204,10 +203,8 @@ class Editor(Case):
                 t = self.editor(keys)
                 shown = lambda: self.shows(t, picture(rows), xy, bells,
                                            (shape, True))
-                t.wait(shown, f"expected {rows} at {xy}, {bells} bells")
-                time.sleep(0.05)
-                t.pump()
-                self.assertTrue(shown(), t.raw[-80:])
+                t.wait(shown, f"expected {rows} at {xy}, {bells} bells",
+                       settled=True)
 
     def test_w_saves_the_grid_and_editing_goes_on(self):
         t = self.editor("5" + PGDN + "1w6")
@@ -307,7 +304,7 @@ class Ends(Case):
                 self.ready(t)
                 if not keys:  # during a search, standard output in a file
                     t.send(typed(LONG) + "\r")
-                    t.wait(lambda: t.text() == "", "not blank", 1.0)
+                    t.wait(lambda: t.text() == "", "not blank")
                     self.assertFalse(t.settings()[3] & termios.ECHO)
                     keys = "xhello\n"
                 t.send("" if ahead else keys)
