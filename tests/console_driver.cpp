@@ -2,8 +2,13 @@
 // argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText
 // (a wrong result of either ends the driver with status 4),
 // s:N setCursorShape, b ringBell, z:N sleeps N ms, a fails an assertion
-// inside the layer; on Windows k prints the console's cursor as
-// "[size,visible]", which Wine's drawing on a terminal does not show.
+// inside the layer. On Windows, whose console Wine's drawing on a terminal
+// shows without colours or the cursor's size, o:N opens the layer again in a
+// console of the attribute N, and these print what the console holds:
+// k the cursor as "[size,visible]"; d its place as "@x,y", then each row's
+// 80 characters, a blank and their attributes in hex; r reads a key while a
+// second thread notes the input's mode and then types Ctrl+C, as
+// "[mode before,while waiting,key,mode after]" in hex.
 #include "console.h"
 #include "keys.h"
 
@@ -16,13 +21,56 @@
 #include <windows.h>
 
 namespace {
+HANDLE openDevice(const char *name) {
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     0, nullptr);
+}
+
 void reportCursor() {
   CONSOLE_CURSOR_INFO info{};
-  GetConsoleCursorInfo(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr),
-                       &info);
+  GetConsoleCursorInfo(openDevice("CONOUT$"), &info);
   quib::printText("[%d,%d]", int(info.dwSize), int(info.bVisible));
+}
+
+void dumpScreen() {
+  const HANDLE out = openDevice("CONOUT$");
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  GetConsoleScreenBufferInfo(out, &info);
+  quib::printText("@%d,%d\n", info.dwCursorPosition.X + 1,
+                  info.dwCursorPosition.Y + 1);
+  char chars[80];
+  WORD attributes[80];
+  DWORD n = 0;
+  for (SHORT y = 0; y < info.dwSize.Y; ++y) {
+    ReadConsoleOutputCharacterA(out, chars, 80, COORD{0, y}, &n);
+    ReadConsoleOutputAttribute(out, attributes, 80, COORD{0, y}, &n);
+    quib::printText("%.80s ", chars);
+    for (WORD attribute : attributes)
+      quib::printText("%02x", attribute);
+    quib::printText("\n");
+  }
+}
+
+void readKeyWatched() {
+  const HANDLE in = openDevice("CONIN$");
+  DWORD before = 0, during = 0, after = 0;
+  GetConsoleMode(in, &before);
+  // Until readKey has switched the mode (ten seconds at most), then Ctrl+C
+  // as the console's keyboard gives it.
+  std::thread typist([&] {
+    for (int i = 0; i < 1000 && GetConsoleMode(in, &during) && during == before;
+         ++i)
+      Sleep(10);
+    INPUT_RECORD key{KEY_EVENT, {}};
+    key.Event.KeyEvent = {TRUE, 1, 'C', 0, {3}, LEFT_CTRL_PRESSED};
+    DWORD written = 0;
+    WriteConsoleInputA(in, &key, 1, &written);
+  });
+  const int key = quib::readKey();
+  typist.join();
+  GetConsoleMode(in, &after);
+  quib::printText("[%lx,%lx,%x,%lx]", before, during, key, after);
 }
 } // namespace
 #endif
@@ -53,6 +101,15 @@ int main(int argc, char **argv) {
 #ifdef _WIN32
     if (op == 'k')
       reportCursor();
+    if (op == 'd')
+      dumpScreen();
+    if (op == 'r')
+      readKeyWatched();
+    if (op == 'o') { // as if started in a console of the attribute n
+      quib::closeConsole();
+      SetConsoleTextAttribute(openDevice("CONOUT$"), WORD(n));
+      quib::openConsole();
+    }
 #endif
     if (op == 'a')
       quib::decodeKey(nullptr, 0, true);

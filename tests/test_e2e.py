@@ -17,7 +17,7 @@ import sys
 import termios
 import unittest
 
-from harness import CELL_X, CELL_Y, DEADLINE, EMPTY, Term, picture
+from harness import CELL_X, CELL_Y, DEADLINE, EMPTY, W, Term, picture
 
 RUNNER = os.environ.get("QUIB_RUNNER")
 WINDOWS = RUNNER is not None
@@ -404,7 +404,8 @@ class Layer(Case):
     TABLE = [
         (["m:5:5", "m:0:5", "p:65", "m:81:5", "p:66", "m:5:0", "p:67",
           "m:5:26", "p:68"], ["", "", "", "", "    ABCD"], (9, 5)),
-        (["m:80:3", "p:65", "p:66"], ["", "", " " * 79 + "A", "B"], (2, 4)),
+        (["m:79:3", "p:65", "p:66", "p:67"], ["", "", " " * 78 + "AB", "C"],
+         (2, 4)),
         (["p:88", "m:80:25", "p:65"], [""] * 23 + [" " * 79 + "A", ""],
          (1, 25)),
         (["m:10:25", "p:90", "p:10", "p:89", "p:13", "p:87"],
@@ -450,6 +451,28 @@ class Layer(Case):
         self.assertEqual((t.end(), t.lines()[2], t.file("out")),
                          (0, "  A", b"[25,1]x" if WINDOWS else b"x"))
         self.assertNotIn(b" q", t.raw)
+
+    @unittest.skipUnless(WINDOWS, "only a console can be read back")
+    def test_what_the_console_holds(self):
+        # Started in yellow on blue: the clear, the cells written, the wrap
+        # after the last column and the scroll past the last row leave every
+        # cell in it, and the cursor at the start of the last row.
+        t = self.term([*DRIVER, "o:30", "c", "m:79:24", "p:65", "p:66", "p:67",
+                       "m:80:25", "p:68", "d"], files={1: "out"})
+        self.assertEqual(t.end(), 0)
+        cursor, *rows = t.file("out").decode("latin-1").split("\r\n")[:-1]
+        self.assertEqual((cursor, [row[:W].rstrip() for row in rows],
+                          {row[W + 1:] for row in rows}), ("@1,25", [""] * 22 + [
+                              " " * 78 + "AB", "C" + " " * 78 + "D", ""],
+                                                           {"1e" * W}))
+        # While readKey waits Ctrl+C is a key (no processed input, line input
+        # or echo); the mode the console had comes back after it.
+        t = self.term([*DRIVER, "r"], files={1: "out"})
+        self.assertEqual(t.end(), 0)
+        self.assertRegex(t.file("out"), rb"^\[\w+,\w+,3,\w+\]$")
+        before, during, _, after = (int(n, 16) for n in
+                                    t.file("out")[1:-1].split(b","))
+        self.assertEqual((before & 7, during & 7, after), (7, 0, before))
 
 
 if __name__ == "__main__":
