@@ -88,8 +88,9 @@ class Case(unittest.TestCase):
 
 class CommandLine(Case):
     def answer(self, args, key):
+        # In a UTF-8 locale, which must not change a byte that goes to a file.
         t = self.ready(self.term([*QUIB, *args], files={1: "out"}, env=dict(
-            ENV, PATH=os.path.join(HERE, "bin") + ":/bin")))
+            ENV, PATH=os.path.join(HERE, "bin") + ":/bin", LANG="C.UTF-8")))
         t.send(key)
         self.assertEqual(t.end(), 0)
         return t, t.file("out")
