@@ -5,14 +5,15 @@
 // inside the layer. On Windows, whose console Wine's drawing on a terminal
 // shows without colours or the cursor's size, o:N opens the layer again in a
 // console of the attribute N, and these print what the console holds:
-// k the cursor as "[size,visible]"; d its place as "@x,y", then each row's
-// 80 characters, a blank and their attributes in hex; r reads a key while a
-// second thread notes the input's mode and then types Ctrl+C, as
-// "[mode before,while waiting,key,mode after]" in hex.
+// k the cursor as "[size,visible]"; r reads a key while a second thread
+// notes the input's mode and then types Ctrl+C, as "[mode before,while
+// waiting,key,mode after]" in hex; d, on standard error, each row's 80
+// characters, a blank and their attributes in hex.
 #include "console.h"
 #include "keys.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -37,18 +38,16 @@ void dumpScreen() {
   const HANDLE out = openDevice("CONOUT$");
   CONSOLE_SCREEN_BUFFER_INFO info{};
   GetConsoleScreenBufferInfo(out, &info);
-  quib::printText("@%d,%d\n", info.dwCursorPosition.X + 1,
-                  info.dwCursorPosition.Y + 1);
   char chars[80];
   WORD attributes[80];
   DWORD n = 0;
   for (SHORT y = 0; y < info.dwSize.Y; ++y) {
     ReadConsoleOutputCharacterA(out, chars, 80, COORD{0, y}, &n);
     ReadConsoleOutputAttribute(out, attributes, 80, COORD{0, y}, &n);
-    quib::printText("%.80s ", chars);
+    std::fprintf(stderr, "%.80s ", chars);
     for (WORD attribute : attributes)
-      quib::printText("%02x", attribute);
-    quib::printText("\n");
+      std::fprintf(stderr, "%02x", attribute);
+    std::fprintf(stderr, "\n");
   }
 }
 
