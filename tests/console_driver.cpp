@@ -6,9 +6,10 @@
 // shows without colours or the cursor's size, o:N opens the layer again in a
 // console of the attribute N, and these print what the console holds:
 // k the cursor as "[size,visible]"; r reads a key while a second thread
-// notes the input's mode and then types Ctrl+C, as "[mode before,while
-// waiting,key,mode after]" in hex; d, on standard error, each row's 80
-// characters, a blank and their attributes in hex.
+// notes the input's mode and then types Ctrl+C, as "[processed, line and echo
+// input before,while waiting,the key,1 when the mode came back]"; d, on
+// standard error, each row's 80 characters, a blank and their attributes in
+// hex.
 #include "console.h"
 #include "keys.h"
 
@@ -26,12 +27,6 @@ HANDLE openDevice(const char *name) {
   return CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                      0, nullptr);
-}
-
-void reportCursor() {
-  CONSOLE_CURSOR_INFO info{};
-  GetConsoleCursorInfo(openDevice("CONOUT$"), &info);
-  quib::printText("[%d,%d]", int(info.dwSize), int(info.bVisible));
 }
 
 void dumpScreen() {
@@ -69,7 +64,10 @@ void readKeyWatched() {
   const int key = quib::readKey();
   typist.join();
   GetConsoleMode(in, &after);
-  quib::printText("[%lx,%lx,%x,%lx]", before, during, key, after);
+  const DWORD raw =
+      ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+  quib::printText("[%lx,%lx,%d,%d]", before & raw, during & raw, key,
+                  after == before);
 }
 } // namespace
 #endif
@@ -98,8 +96,11 @@ int main(int argc, char **argv) {
     if (op == 'z')
       std::this_thread::sleep_for(std::chrono::milliseconds(n));
 #ifdef _WIN32
-    if (op == 'k')
-      reportCursor();
+    if (op == 'k') {
+      CONSOLE_CURSOR_INFO info{};
+      GetConsoleCursorInfo(openDevice("CONOUT$"), &info);
+      quib::printText("[%d,%d]", int(info.dwSize), int(info.bVisible));
+    }
     if (op == 'd')
       dumpScreen();
     if (op == 'r')
