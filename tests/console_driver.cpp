@@ -8,8 +8,8 @@
 // k the cursor as "[size,visible]"; r reads a key while a second thread
 // notes the input's mode and then types Ctrl+C, as "[processed, line and echo
 // input before,while waiting,the key,1 when the mode came back]"; d, on
-// standard error, each row's 80 characters, a blank and their attributes in
-// hex.
+// standard error, the 80 x 25 cells, each row's characters and then their
+// attributes in hex.
 #include "console.h"
 #include "keys.h"
 
@@ -30,19 +30,16 @@ HANDLE openDevice(const char *name) {
 }
 
 void dumpScreen() {
-  const HANDLE out = openDevice("CONOUT$");
-  CONSOLE_SCREEN_BUFFER_INFO info{};
-  GetConsoleScreenBufferInfo(out, &info);
-  char chars[80];
-  WORD attributes[80];
-  DWORD n = 0;
-  for (SHORT y = 0; y < info.dwSize.Y; ++y) {
-    ReadConsoleOutputCharacterA(out, chars, 80, COORD{0, y}, &n);
-    ReadConsoleOutputAttribute(out, attributes, 80, COORD{0, y}, &n);
-    std::fprintf(stderr, "%.80s ", chars);
-    for (WORD attribute : attributes)
-      std::fprintf(stderr, "%02x", attribute);
-    std::fprintf(stderr, "\n");
+  CHAR_INFO cells[25][80];
+  SMALL_RECT all{0, 0, 79, 24};
+  ReadConsoleOutputA(openDevice("CONOUT$"), cells[0], COORD{80, 25},
+                     COORD{0, 0}, &all);
+  for (const auto &row : cells) {
+    for (const CHAR_INFO &cell : row)
+      std::fputc(cell.Char.AsciiChar, stderr);
+    for (const CHAR_INFO &cell : row)
+      std::fprintf(stderr, "%02x", cell.Attributes);
+    std::fputc('\n', stderr);
   }
 }
 
