@@ -168,25 +168,12 @@ class CommandLine(Case):
 
 class Editor(Case):
     # Keys; the grid, top row first; the cursor; bells; the cursor shape.
+    # The storm types the editor's other keys against a model; these are the
+    # start, keys it does not type and a row that passes its end on the way.
     TABLE = [
         ("", EMPTY, (31, 3), 0, 4),
-        ("123456789", grid("123456789"), (31, 5), 0, 4),
-        ("1" + RIGHT * 2 + "1", grid("1"), (39, 3), 1, 4),
-        ("1" + DOWN * 3 + HOME + "1", grid("1"), (31, 11), 1, 4),
-        ("1" + DOWN + "1", grid("1"), (33, 5), 1, 4),
-        ("5" + LEFT + "5", grid("5"), (31, 3), 1, 4),
-        (UP + LEFT + END + RIGHT + PGDN + DOWN, EMPTY, (51, 23), 4, 4),
-        (DOWN * 2 + UP + RIGHT * 2 + LEFT, EMPTY, (33, 5), 0, 4),
         (HOME + PGUP + END * 2 + PGDN * 2 + HOME + PGUP, EMPTY, (31, 3), 0, 4),
-        (PGDN + UP + "7", grid(*[""] * 7, "7"), (33, 21), 0, 4),
-        (DOWN + "\x7f", EMPTY, (31, 5), 1, 4),
-        ("12\x7f", grid("1"), (33, 3), 0, 4),
-        ("12" + LEFT + DEL, grid("1"), (33, 3), 0, 4),
         ("12\x1a3", grid("123"), (39, 3), 0, 4),  # Ctrl+Z, no job control
-        ("12" + LEFT + ",", grid("1"), (33, 3), 0, 4),
-        (INS + "12", grid("2"), (31, 3), 0, 2),
-        (INS * 2 + "12", grid("12"), (35, 3), 0, 4),
-        (PGDN + END + "9", grid(*[""] * 8, "........9"), (51, 23), 0, 4),
         ("0x\x1bOP\x03\x1c\x13", EMPTY, (31, 3), 6, 4),
         ("\x1bP1", grid("1"), (33, 3), 1, 4),
         ("12" + LEFT + "\x1b[P\x1b[M5\x1b[J\x1b[4h6", grid("156"), (35, 3), 2, 2),
@@ -431,7 +418,7 @@ class Layer(Case):
                 if WINDOWS:
                     rows = t.file("dump").decode("latin-1").splitlines()
                     self.assertEqual(([r[:W].rstrip() for r in rows][
-                        :len(lines)], {r[W + 1:] for r in rows}),
+                        :len(lines)], {r[W:] for r in rows}),
                                      (lines, {"1e" * W}))
                 # Wine's console drops the bell of standard output and
                 # rings putChar's tone as one.
