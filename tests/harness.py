@@ -17,6 +17,19 @@ import termios
 import time
 
 W, H = 80, 25
+# What the console under test lets a test see, said once. The Linux program
+# is a terminal program: the bell and the cursor's shape are in its output,
+# it asks the terminal for the cursor style, and the terminal's Ctrl+C,
+# Ctrl+Z, Ctrl+\ and Ctrl+S reach it as keys while it waits for one. The
+# Windows program runs under Wine (QUIB_RUNNER), whose console draws on the
+# terminal but shows neither the bell nor the cursor, asks nothing, takes
+# those keys for the terminal's signals and ends with the program: the tests
+# read the bell from standard output and the cursor, the cells and the
+# input's mode back from the console.
+RUNNER = os.environ.get("QUIB_RUNNER")
+ON_SCREEN = RUNNER is None  # the bell, the cursor's shape, the terminal asked
+SIGNAL_KEYS = ON_SCREEN  # Ctrl+C and the like are keys while one is awaited
+READ_BACK = not ON_SCREEN  # the console's cursor, cells and modes
 DEADLINE = float(os.environ.get("QUIB_DEADLINE", "30"))
 QUIET = 0.3
 TOKEN = rb"\x1b\[([0-9;?]*) ?([@-~])|\x1b(%s)|([\xc0-\xf7][\x80-\xbf]+|[^\x1b])"
