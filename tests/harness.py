@@ -2,9 +2,10 @@
 # pseudo-terminal of 80 x 25 read through a small VT screen model. It keeps
 # the raw output (bells, cursor shapes), answers the terminal's questions as
 # xterm does (the cursor style only when given one, else it shows strings
-# as PuTTY does), and reads the terminal's settings and the exit status. Waiting is a poll with a
-# deadline; a failure shows the whole screen. Positions are the program's:
-# x and y from 1.
+# as PuTTY does), and reads the terminal's settings and the exit status. Waiting
+# is a poll with a deadline; what must stay so is looked at once no byte has
+# come for QUIET seconds. A failure shows the whole screen. Positions are the
+# program's: x and y from 1.
 import fcntl
 import os
 import re
@@ -16,7 +17,21 @@ import termios
 import time
 
 W, H = 80, 25
+# What the console under test lets a test see, said once. The Linux program
+# is a terminal program: the bell and the cursor's shape are in its output,
+# it asks the terminal for the cursor style, and the terminal's Ctrl+C,
+# Ctrl+Z, Ctrl+\ and Ctrl+S reach it as keys while it waits for one. The
+# Windows program runs under Wine (QUIB_RUNNER), whose console draws on the
+# terminal but shows neither the bell nor the cursor, asks nothing, takes
+# those keys for the terminal's signals and ends with the program: the tests
+# read the bell from standard output and the cursor, the cells and the
+# input's mode back from the console.
+RUNNER = os.environ.get("QUIB_RUNNER")
+ON_SCREEN = RUNNER is None  # the bell, the cursor's shape, the terminal asked
+SIGNAL_KEYS = ON_SCREEN  # Ctrl+C and the like are keys while one is awaited
+READ_BACK = not ON_SCREEN  # the console's cursor, cells and modes
 DEADLINE = float(os.environ.get("QUIB_DEADLINE", "30"))
+QUIET = 0.3
 TOKEN = rb"\x1b\[([0-9;?]*) ?([@-~])|\x1b(%s)|([\xc0-\xf7][\x80-\xbf]+|[^\x1b])"
 # A terminal that answers the cursor-style question parses DCS strings; one
 # that does not, like PuTTY, takes Esc P and Esc \ for escapes of their own
@@ -49,6 +64,7 @@ class Term:
                 os._exit(127)
         os.close(tty)
         self.raw, self.pos, self.status = b"", 0, None
+        self.last, self.closed = time.monotonic(), False
         self.rows = [" " * W] * H
         self.x = self.y = 1
         self.wrap = False
@@ -66,7 +82,9 @@ class Term:
         if select.select([self.fd], [], [], timeout)[0]:
             try:
                 self.raw += os.read(self.fd, 65536)
+                self.last = time.monotonic()
             except OSError:  # the last process on the terminal has gone
+                self.closed = True
                 time.sleep(timeout)
         while m := self.tokens.match(self.raw, self.pos):
             self.pos = m.end()
@@ -132,9 +150,13 @@ class Term:
     def settings(self):
         return termios.tcgetattr(self.fd)
 
-    def wait(self, cond, what, deadline=DEADLINE):
+    def quiet(self, period=QUIET):  # no byte for a while, or none to come
+        return self.closed or time.monotonic() - self.last >= period
+
+    def wait(self, cond, what, deadline=DEADLINE, settled=False):
+        # settled: cond must hold once the output has gone quiet.
         end = time.monotonic() + deadline
-        while not cond():
+        while not (cond() and (not settled or self.quiet())):
             if time.monotonic() > end:
                 rows = "\n".join(f"{y:2}|{line}" for y, line in
                                  enumerate(self.lines(), 1))
@@ -147,9 +169,10 @@ class Term:
         self.wait(lambda: text in self.text(), f"no {text!r}", deadline)
 
     def end(self):
+        # Then what is still on its way: until the terminal is closed, or
+        # quiet for long where a process stays on it.
         self.wait(lambda: self.status is not None, "the program did not end")
-        for _ in range(3):  # what was still on its way
-            self.pump()
+        self.wait(lambda: self.quiet(2.0), "the output goes on")
         return self.status
 
     def file(self, name):
