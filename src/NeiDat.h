@@ -9,12 +9,14 @@
 // never adds a digit already held ("!isVal(val)"), so size stays 0-9.
 //
 // The search runs these operations several times for every digit it tries,
-// so all but the sort are defined below, where every caller can inline them.
+// so they are defined below, where every caller can inline them; the sort
+// and the search use the forms for a known number of digits.
 #pragma once
 
 #include "check.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace quib {
 
@@ -31,8 +33,23 @@ public:
   // Orders the held digits ascending (selection sort, in place).
   void sortVals();
 
+  // The same operations for a caller that knows the set holds n digits, as
+  // the collecting of a unit does at every cell (chesd.cpp): each scan is n
+  // comparisons in a row, the slot a constant, and size is never read.
+  template <int n> bool isValOf(int val) const;
+  template <int n> void addValOf(const std::int32_t &digit);
+  template <int n> void sortValsOf();
+
   std::int32_t size;
   std::int32_t values[9];
+
+private:
+  // Ends the program with addVal's report for digit: addValOf's two checks have
+  // one way out, so that the collecting of a unit, a chain of jumps, sets up no
+  // stack frame for it (2 instructions per digit added). The digit comes by
+  // reference, so that its register is free for the caller's own values until
+  // then.
+  [[noreturn]] void addValFailed(const std::int32_t &digit);
 };
 
 inline NeiDat::NeiDat() {
@@ -64,6 +81,52 @@ inline int NeiDat::addVal(int val) {
   QUIB_CHECK(!isVal(val));
   values[size] = val;
   return ++size;
+}
+
+// The sized operations are inlined wherever they are used, whatever the
+// compiler's estimate of their size: each of them is a few instructions for
+// its n.
+template <int n>
+[[gnu::always_inline]] inline bool NeiDat::isValOf(int val) const {
+  QUIB_CHECK(val > 0 && val < 10);
+  // values[0] == val || values[1] == val || ... for the first n slots.
+  return [&]<int... k>(std::integer_sequence<int, k...>) {
+    return ((values[k] == val) || ...);
+  }
+  (std::make_integer_sequence<int, n>{});
+}
+
+template <int n>
+[[gnu::always_inline]] inline void NeiDat::addValOf(const std::int32_t &digit) {
+  static_assert(n >= 0 && n < 9);
+  const std::int32_t val = digit;
+  // addVal's checks, in its order: a digit, and not held yet.
+  if (!(val > 0 && val < 10) || isValOf<n>(val)) [[unlikely]]
+    addValFailed(digit);
+  values[n] = val;
+  size = n + 1;
+}
+
+// The selection sort of n held digits. With n a constant the compiler
+// unrolls both loops completely (GCC only when asked to); the smallest value
+// found so far stays in a register instead of being read again through its
+// slot.
+template <int n> [[gnu::always_inline]] inline void NeiDat::sortValsOf() {
+#pragma GCC unroll 8
+  for (int p = 0; p < n - 1; ++p) {
+    int smallest = p;
+    std::int32_t least = values[p];
+#pragma GCC unroll 8
+    for (int k = p + 1; k < n; ++k)
+      if (values[k] < least) { // only a strictly smaller value replaces it
+        smallest = k;
+        least = values[k];
+      }
+    if (smallest != p) {
+      values[smallest] = values[p];
+      values[p] = least;
+    }
+  }
 }
 
 } // namespace quib
