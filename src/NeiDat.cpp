@@ -26,8 +26,10 @@ void NeiDat::sortVals() {
   }
 }
 
-void NeiDat::addValFailed(const std::int32_t &digit) {
-  // One of addVal's checks fails and ends the program.
+void NeiDat::addValFailed(const std::int32_t &digit, int n) {
+  // The set as addVal sees it: n digits held. One of its checks fails and
+  // ends the program.
+  size = n;
   addVal(digit);
   std::abort(); // not reached
 }
