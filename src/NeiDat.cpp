@@ -26,7 +26,7 @@ void NeiDat::sortVals() {
   }
 }
 
-void NeiDat::addValFailed(const std::int32_t &digit, int n) {
+bool NeiDat::addValFailed(const std::int32_t &digit, int n) {
   // The set as addVal sees it: n digits held. One of its checks fails and
   // ends the program.
   size = n;

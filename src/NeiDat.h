@@ -39,20 +39,23 @@ public:
   // written. addValOf leaves size to the caller, which sets it once, when
   // the unit is collected: one store per unit instead of one per digit, 7
   // instructions per trial of the search.
+  // addValOf gives false, and stores nothing, when one of addVal's checks
+  // fails; its caller then ends the program with addValFailed.
   template <int n> bool isValOf(int val) const;
-  template <int n> void addValOf(const std::int32_t &digit);
+  template <int n> bool addValOf(const std::int32_t &digit);
   template <int n> void sortValsOf();
+
+  // Ends the program with addVal's report for digit, added to the n digits
+  // held. It never returns, but is not declared [[noreturn]], so that the
+  // collecting of a unit can jump to it as its last step: a chain of jumps
+  // that never calls needs no stack frame (2 instructions for every cell
+  // with GCC on Windows, which sets up a frame at a function's start, and
+  // for every digit added on Linux). The digit comes by reference, so that
+  // its register is free for the caller's own values until then.
+  bool addValFailed(const std::int32_t &digit, int n);
 
   std::int32_t size;
   std::int32_t values[9];
-
-private:
-  // Ends the program with addVal's report for digit, added to the n digits
-  // held: addValOf's two checks have one way out, so that the collecting
-  // of a unit, a chain of jumps, sets up no stack frame for it (2
-  // instructions per digit added). The digit comes by reference, so that
-  // its register is free for the caller's own values until then.
-  [[noreturn]] void addValFailed(const std::int32_t &digit, int n);
 };
 
 inline NeiDat::NeiDat() {
@@ -100,13 +103,14 @@ template <int n>
 }
 
 template <int n>
-[[gnu::always_inline]] inline void NeiDat::addValOf(const std::int32_t &digit) {
+[[gnu::always_inline]] inline bool NeiDat::addValOf(const std::int32_t &digit) {
   static_assert(n >= 0 && n < 9);
   const std::int32_t val = digit;
   // addVal's checks, in its order: a digit, and not held yet.
   if (!(val > 0 && val < 10) || isValOf<n>(val)) [[unlikely]]
-    addValFailed(digit, n);
+    return false;
   values[n] = val;
+  return true;
 }
 
 namespace sorting {

@@ -82,17 +82,18 @@ constexpr int rowCells[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
 constexpr int colCells[9] = {0, 9, 18, 27, 36, 45, 54, 63, 72};
 constexpr int blockCells[9] = {0, 1, 2, 9, 10, 11, 18, 19, 20};
 
-// What collecting gives at the end: the set's size, or whether it holds a
-// digit (as a bool, which spares the look-up a conversion to int).
-enum class End { size, lookUp };
+// What collecting does at the end, after the sort: nothing (the caller reads
+// the size), or look a digit up. Either way it gives a bool, the look-up's
+// result without a conversion to int, and the type addValFailed gives.
+enum class End { sort, lookUp };
 
 // Collects the cells from the unit's cell c on into a set that holds n
-// digits, then sorts the set; gives its size or whether it holds val. Every
-// cell's code is a function of its own, never inlined, so that passing on
-// to the next cell is one jump; the argument order keeps each argument in
-// its register along the chain.
+// digits, then sorts the set; gives whether it holds val when it looks val
+// up. Every cell's code is a function of its own, never inlined, so that
+// passing on to the next cell is one jump; the argument order keeps each
+// argument in its register along the chain.
 template <End end, const int (&cells)[9], int c, int n>
-[[gnu::noinline]] auto collectFrom(NeiDat &set, const std::int32_t *first,
+[[gnu::noinline]] bool collectFrom(NeiDat &set, const std::int32_t *first,
                                    int val) {
   if constexpr (c == 9) {
     set.size = n;
@@ -100,19 +101,20 @@ template <End end, const int (&cells)[9], int c, int n>
     if constexpr (end == End::lookUp)
       return set.isValOf<n>(val);
     else
-      return n;
+      return false;
   } else {
     const std::int32_t &cell = first[cells[c]];
     if (cell == 0)
       return collectFrom<end, cells, c + 1, n>(set, first, val);
-    set.addValOf<n>(cell);
+    if (!set.addValOf<n>(cell)) [[unlikely]]
+      return set.addValFailed(cell, n);
     return collectFrom<end, cells, c + 1, n + 1>(set, first, val);
   }
 }
 
 // Clears the set and collects the unit whose first cell is first.
 template <End end, const int (&cells)[9]>
-auto collect(NeiDat &set, const std::int32_t *first, int val = 0) {
+bool collect(NeiDat &set, const std::int32_t *first, int val = 0) {
   set.clear();
   return collectFrom<end, cells, 0, 0>(set, first, val);
 }
@@ -154,15 +156,18 @@ inline bool placeDigit(Grid &grid, int i, int val) {
 } // namespace
 
 int collectRow(const Grid &grid, NeiDat &set, int i) {
-  return collect<End::size, rowCells>(set, rowStart(grid, i));
+  collect<End::sort, rowCells>(set, rowStart(grid, i));
+  return set.size;
 }
 
 int collectCol(const Grid &grid, NeiDat &set, int i) {
-  return collect<End::size, colCells>(set, colStart(grid, i));
+  collect<End::sort, colCells>(set, colStart(grid, i));
+  return set.size;
 }
 
 int collectBlock(const Grid &grid, NeiDat &set, int i) {
-  return collect<End::size, blockCells>(set, blockStart(grid, i));
+  collect<End::sort, blockCells>(set, blockStart(grid, i));
+  return set.size;
 }
 
 bool setVal(Grid &grid, int i, int val) { return placeDigit(grid, i, val); }
