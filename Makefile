@@ -83,6 +83,7 @@ bench-windows:
 E2E_RUNS ?= 8
 
 bench-e2e: all windows
+	mkdir -p $(WIN_BUILD)/tests/wineprefix
 	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/tests/wineprefix WINEDEBUG=-all \
 	  python3 bench/e2e_times.py $(BUILD)/quib $(WIN_BUILD)/quib.exe $(E2E_RUNS)
 
