@@ -38,20 +38,20 @@ public:
   // comparisons in a row, the slot a constant, and size is neither read nor
   // written. addValOf leaves size to the caller, which sets it once, when
   // the unit is collected: one store per unit instead of one per digit, 7
-  // instructions per trial of the search.
-  // addValOf gives false, and stores nothing, when one of addVal's checks
-  // fails; its caller then ends the program with addValFailed.
+  // instructions per trial of the search. It gives false, and stores
+  // nothing, when one of addVal's checks fails; the caller then ends the
+  // program with addValFailed.
   template <int n> bool isValOf(int val) const;
   template <int n> bool addValOf(const std::int32_t &digit);
   template <int n> void sortValsOf();
 
   // Ends the program with addVal's report for digit, added to the n digits
   // held. It never returns, but is not declared [[noreturn]], so that the
-  // collecting of a unit can jump to it as its last step: a chain of jumps
-  // that never calls needs no stack frame (2 instructions for every cell
-  // with GCC on Windows, which sets up a frame at a function's start, and
-  // for every digit added on Linux). The digit comes by reference, so that
-  // its register is free for the caller's own values until then.
+  // collecting of a unit can jump to it as its last step: code that only
+  // jumps needs no stack frame, which GCC on Windows sets up at the start
+  // of every function that calls (2 instructions for every cell). The digit
+  // comes by reference, so that its register is free for the caller's own
+  // values until then.
   bool addValFailed(const std::int32_t &digit, int n);
 
   std::int32_t size;
