@@ -34,4 +34,9 @@ bool NeiDat::addValFailed(const std::int32_t &digit, int n) {
   std::abort(); // not reached
 }
 
+bool NeiDat::isValFailed(int val) const {
+  isVal(val);   // its check fails and ends the program
+  std::abort(); // not reached
+}
+
 } // namespace quib

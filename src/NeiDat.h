@@ -53,6 +53,9 @@ public:
   // comes by reference, so that its register is free for the caller's own
   // values until then.
   bool addValFailed(const std::int32_t &digit, int n);
+  // The same for isVal given a val that is no digit: ends the program with
+  // isVal's report.
+  bool isValFailed(int val) const;
 
   std::int32_t size;
   std::int32_t values[9];

@@ -98,10 +98,13 @@ template <End end, const int (&cells)[9], int c, int n>
   if constexpr (c == 9) {
     set.size = n;
     set.sortValsOf<n>();
-    if constexpr (end == End::lookUp)
+    if constexpr (end == End::lookUp) {
+      // isVal's check, with a jump as the way out, as an add has.
+      if (!(val > 0 && val < 10)) [[unlikely]]
+        return set.isValFailed(val);
       return set.isValOf<n>(val);
-    else
-      return false;
+    }
+    return false;
   } else {
     const std::int32_t &cell = first[cells[c]];
     if (cell == 0)
