@@ -5,7 +5,8 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all configure run test bench fuzz install deb lintian format clean \
-  windows windows-tests test-windows bench-windows dist-windows soak
+  windows windows-tests test-windows bench-windows bench-e2e dist-windows \
+  soak
 
 all: configure
 	cmake --build $(BUILD) --parallel $(JOBS)
@@ -78,6 +79,17 @@ bench-windows:
 	cmake --build $(WIN_BUILD) --parallel $(JOBS) --target search_times
 	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/tests/wineprefix WINEDEBUG=-all \
 	  wine $(WIN_BUILD)/bench/search_times.exe
+
+# The search as the user waits for it: the Linux and the Windows program on
+# a pseudo-terminal, in turn, from Return to the solution of a long puzzle,
+# in processor time of the program's own process; E2E_RUNS runs of each,
+# and the ratio Windows/Linux of their medians.
+E2E_RUNS ?= 8
+
+bench-e2e: all windows
+	mkdir -p $(WIN_BUILD)/tests/wineprefix
+	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/tests/wineprefix WINEDEBUG=-all \
+	  python3 bench/e2e_times.py $(BUILD)/quib $(WIN_BUILD)/quib.exe $(E2E_RUNS)
 
 windows-tests:
 	cmake -S . -B $(WIN_BUILD) $(win_toolchain) \

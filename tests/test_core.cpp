@@ -127,6 +127,31 @@ TEST(Rule, ADigitMayNotRepeatInItsRowColumnOrBlock) {
   }
 }
 
+TEST(Rule, AUnitHoldingADigitTwiceOrANonDigitEndsWithAddValsReport) {
+  // Cell, value written straight into an empty grid (with 5 in cells 2 and
+  // 60), the unit collected through cell 0 or 80, and addVal's report.
+  const char *const twice = "failed: !isVal\\(val\\), file .*NeiDat\\.h";
+  const char *const range = "failed: val > 0 && val < 10, file .*NeiDat\\.h";
+  const struct {
+    int cell, value, through;
+    int (*collect)(const Grid &, NeiDat &, int);
+    const char *report;
+  } cases[] = {
+      {7, 5, 0, collectRow, twice},     {72, 10, 0, collectCol, range},
+      {70, 5, 80, collectBlock, twice}, {8, -3, 0, collectRow, range},
+      {80, 5, 80, nullptr, twice},      {45, 0x7fffffff, 0, nullptr, range}};
+  for (const auto &c : cases) {
+    Grid grid;
+    grid.cells[2] = grid.cells[60] = 5;
+    grid.cells[c.cell] = c.value;
+    NeiDat set;
+    EXPECT_EXIT(c.collect ? c.collect(grid, set, c.through)
+                          : setVal(grid, c.through, 1),
+                ExitedWithCode(3), c.report)
+        << c.cell;
+  }
+}
+
 TEST(Solve, FindsTheFirstCompletionOrLeavesTheGridAsItWas) {
   const std::string full = "978531642642978531531642978897214365365897214"
                            "214365897789123456456789123123456789";
