@@ -87,7 +87,7 @@ bench-windows:
 E2E_RUNS ?= 8
 
 bench-e2e: all windows
-	mkdir -p $(WIN_BUILD)/tests/wineprefix
+	mkdir -p $(WIN_BUILD)/tests # Wine makes the prefix, not its parent
 	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/tests/wineprefix WINEDEBUG=-all \
 	  python3 bench/e2e_times.py $(BUILD)/quib $(WIN_BUILD)/quib.exe $(E2E_RUNS)
 

@@ -73,7 +73,7 @@ def run(argv, env, windows):
         t.send("".join(LONG).replace(".", " "))
         t.wait(lambda: t.text() == picture(LONG), "the puzzle is not typed")
         pid = program_pid(t, windows)
-        time.sleep(0.2)  # what the editor still had to do
+        t.wait(t.quiet, "the editor does not go quiet")
         before, start = processor_seconds(pid), time.monotonic()
         t.send("\r")
         t.wait(lambda: solution(t) is not None, "no solution", DEADLINE)
