@@ -67,7 +67,6 @@ class Term:
         self.last, self.closed = time.monotonic(), False
         self.rows = [" " * W] * H
         self.x = self.y = 1
-        self.wrap = False
 
     def send(self, keys):
         os.write(self.fd, keys.encode("latin-1"))
@@ -95,7 +94,7 @@ class Term:
             self.answer(f"\x1bP1$r{self.style} q\x1b\\")
         elif final == b"H":
             nums = [int(n or 1) for n in params.split(b";")] + [1]
-            self.y, self.x, self.wrap = nums[0], nums[1], False
+            self.y, self.x = nums[0], nums[1]
         elif final == b"J" and params == b"2":
             self.rows = [" " * W] * H
         elif final == b"K" and params in (b"", b"0", b"2"):
@@ -103,22 +102,21 @@ class Term:
             self.rows[self.y - 1] = self.rows[self.y - 1][:keep].ljust(W)
         elif final in (b"C", b"D") and (params.isdigit() or not params):
             step = int(params or 1) * (1 if final == b"C" else -1)
-            self.x, self.wrap = max(1, min(W, self.x + step)), False
+            self.x = max(1, min(W, self.x + step))
         elif final == b"c" and not params:
             self.answer("\x1b[?64;1;2;22c")
         elif esc == b"D" or chars == b"\n":
             self.down()
         elif chars == b"\r" or chars == b"\b":
             self.x = 1 if chars == b"\r" else max(1, self.x - 1)
-            self.wrap = False
         elif chars and chars >= b" ":
-            if self.wrap:
-                self.x, self.wrap = 1, False
-                self.down()
+            # The cursor stays in the last column, as on a terminal that does
+            # not wrap: the Linux layer and Wine's console go to the next row
+            # themselves, which a real terminal's deferred wrap would hide.
             row = self.rows[self.y - 1]
             char = chars.decode("utf-8", "replace")
             self.rows[self.y - 1] = row[:self.x - 1] + char + row[self.x:]
-            self.x, self.wrap = min(self.x + 1, W), self.x == W
+            self.x = min(self.x + 1, W)
 
     def down(self):
         if self.y == H:
