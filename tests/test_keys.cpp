@@ -129,22 +129,22 @@ const TableRow windowsKeys[] = {
 
 TEST(Keys, WindowsConsoleTableByModifierColumn) {
   using namespace quib;
-  // Either Alt wins over Ctrl, either Ctrl over Shift.
-  const unsigned shift = shiftPressed;
-  const unsigned ctrls[] = {leftCtrlPressed, rightCtrlPressed,
-                            leftCtrlPressed | shift};
-  const unsigned alts[] = {leftAltPressed, rightAltPressed,
-                           rightAltPressed | leftCtrlPressed | shift};
-  constexpr unsigned numLockOnEnhanced = 0x0120; // no column of their own
-  for (const TableRow &k : windowsKeys) {
-    EXPECT_EQ(lookUpKey(k.vk, 0), k.plain) << k.vk;
-    EXPECT_EQ(lookUpKey(k.vk, numLockOnEnhanced), k.plain) << k.vk;
-    EXPECT_EQ(lookUpKey(k.vk, shift), k.shift) << k.vk;
-    for (unsigned state : ctrls)
-      EXPECT_EQ(lookUpKey(k.vk, state), k.ctrl) << k.vk << " " << state;
-    for (unsigned state : alts)
-      EXPECT_EQ(lookUpKey(k.vk, state), k.alt) << k.vk << " " << state;
-  }
+  // The states that read each column: either Alt wins over Ctrl, either Ctrl
+  // over Shift; NumLock and the enhanced-key flag have no column of their own.
+  constexpr unsigned shift = shiftPressed;
+  const std::pair<unsigned, int TableRow::*> columns[] = {
+      {0, &TableRow::plain},
+      {0x0120, &TableRow::plain},
+      {shift, &TableRow::shift},
+      {leftCtrlPressed, &TableRow::ctrl},
+      {rightCtrlPressed, &TableRow::ctrl},
+      {leftCtrlPressed | shift, &TableRow::ctrl},
+      {leftAltPressed, &TableRow::alt},
+      {rightAltPressed, &TableRow::alt},
+      {rightAltPressed | leftCtrlPressed | shift, &TableRow::alt}};
+  for (const TableRow &k : windowsKeys)
+    for (const auto &[state, column] : columns)
+      EXPECT_EQ(lookUpKey(k.vk, state), k.*column) << k.vk << " " << state;
 }
 
 } // namespace
