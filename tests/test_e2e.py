@@ -72,9 +72,11 @@ class Case(unittest.TestCase):
             not t.settings()[3] & termios.ICANON), "no key awaited")
         return t
 
-    def shows(self, t, text, xy, bells, cursor):
-        return (t.text(), (t.x, t.y)) == (text, xy) and (
-            not ON_SCREEN or (t.bells(), t.cursor()) == (bells, cursor))
+    def shows(self, t, rows, xy, bells, shape):
+        # The grid and the cursor's place; on the screen also the bells and
+        # the cursor's shape, shown.
+        return (t.text(), (t.x, t.y)) == (picture(rows), xy) and (
+            not ON_SCREEN or (t.bells(), t.cursor()) == (bells, (shape, True)))
 
     def assert_given_back(self, t, style):
         self.assertEqual((t.settings(), t.cursor()),
@@ -101,8 +103,7 @@ class CommandLine(Case):
                 self.assertRegex(self.answer([arg], "n")[1], b"^" + (
                     re.escape(text) or BANNER) + (b"" if text == USAGE else
                     re.escape(PROMPT + b"N\r\n")) + rb"\Z")
-        t = self.term([*QUIB, "-h", "x"])  # two arguments: the solver
-        t.wait(lambda: t.text() == picture(EMPTY), "no editor")
+        self.editor(argv=[*QUIB, "-h", "x"])  # two arguments: the solver
 
     def test_prompt_answers(self):
         for key, yes in [(k, 1) for k in "\r\n JjYy"] + [(k, 0) for k in (
@@ -176,10 +177,8 @@ class Editor(Case):
         for keys, rows, xy, bells, shape in self.TABLE:
             with self.subTest(keys=keys):
                 t = self.editor(keys)
-                shown = lambda: self.shows(t, picture(rows), xy, bells,
-                                           (shape, True))
-                t.wait(shown, f"expected {rows} at {xy}, {bells} bells",
-                       settled=True)
+                t.wait(lambda: self.shows(t, rows, xy, bells, shape),
+                       f"expected {rows} at {xy}, {bells} bells", settled=True)
 
     def test_w_saves_the_grid_and_editing_goes_on(self):
         t = self.editor("5" + PGDN + "1w6")
@@ -342,10 +341,9 @@ class Storm(Case):
             keys = [rng.choice(self.KEYS) for _ in range(60)]
             for k in keys:
                 i = r * 9 + c
-                unit = [cells[r * 9 + j] for j in range(9)] + [
-                    cells[j * 9 + c] for j in range(9)] + [
-                    cells[(r // 3 * 3 + j // 3) * 9 + c // 3 * 3 + j % 3]
-                    for j in range(9)]
+                unit = [cells[k] for j in range(9) for k in (
+                    r * 9 + j, j * 9 + c,
+                    (r // 3 * 3 + j // 3) * 9 + c // 3 * 3 + j % 3)]
                 move = {UP: (r < 8, r + 1, c), DOWN: (r > 0, r - 1, c),
                         LEFT: (c > 0, r, c - 1), RIGHT: (c < 8, r, c + 1),
                         HOME: (1, r, 0), END: (1, r, 8), PGUP: (1, 8, c),
@@ -366,9 +364,9 @@ class Storm(Case):
             t.send("".join(keys))
             rows = ["".join(str(cells[(8 - y) * 9 + x] or ".") for x in
                     range(9)) for y in range(9)]
-            t.wait(lambda: self.shows(t, picture(rows), (
-                CELL_X[c], CELL_Y[8 - r]), bells, (4 if advance else 2, True)),
-                f"burst {burst}: {rows}")
+            t.wait(lambda: self.shows(t, rows, (CELL_X[c], CELL_Y[8 - r]),
+                                      bells, 4 if advance else 2),
+                   f"burst {burst}: {rows}")
 
 
 class Layer(Case):
