@@ -159,12 +159,11 @@ class CommandLine(Case):
 
 class Editor(Case):
     # Keys; the grid, top row first; the cursor; bells; the cursor shape.
-    # The storm types the editor's other keys against a model; these are the
-    # start, keys it does not type and a row that passes its end on the way;
-    # then keys that are the terminal's signals under Wine, and st's forms,
-    # which Wine does not know.
+    # The storm types the editor's other keys against a model from the start
+    # (the top row's first cell, moving on); these are keys it does not type
+    # and a row that passes its end on the way; then keys that are the
+    # terminal's signals under Wine, and st's forms, which Wine does not know.
     TABLE = [
-        ("", EMPTY, (31, 3), 0, 4),
         (HOME + PGUP + END * 2 + PGDN * 2 + HOME + PGUP, EMPTY, (31, 3), 0, 4),
         ("\x1bP1", grid("1"), (33, 3), 1, 4),
     ] + [
