@@ -110,8 +110,7 @@ class CommandLine(Case):
                 "n", "N", "\x1b", "a", "1", UP, *["\x03"] * SIGNAL_KEYS)]:
             with self.subTest(key=key):
                 t, out = self.answer(["-v"], key)
-                self.assertTrue(out.endswith(PROMPT + b"NJ"[yes:yes + 1] +
-                                             b"\r\n"))
+                self.assertTrue(out.endswith(PROMPT + b"NJ"[yes:yes + 1] + b"\r\n"))
                 page = os.path.join(t.dir, "opened")
                 if yes:
                     t.wait(lambda: os.path.exists(page) and t.file("opened")
@@ -284,9 +283,8 @@ class Ends(Case):
 
     def test_without_a_terminal(self):
         for args, out in [([], b""), (["-h"], HELP + PROMPT + b"N\r\n")]:
-            done = subprocess.run([*QUIB, *args], stdin=subprocess.DEVNULL,
-                                  capture_output=True, start_new_session=True,
-                                  env=ENV)
+            done = subprocess.run([*QUIB, *args], env=ENV, capture_output=True,
+                                  stdin=subprocess.DEVNULL, start_new_session=True)
             self.assertEqual((done.returncode, done.stdout), (0, out))
 
 
@@ -422,9 +420,9 @@ class Layer(Case):
                 self.assertTrue(t.raw.endswith(b"\x1b[?25l" + b"".join(
                     b"\x1b[?25h" + shape for shape in shapes)), t.raw)
                 self.assertEqual(b"\x1bP$q q" in t.raw, term != "linux")
+        # Standard output to a file, not the terminal.
         t = self.term([*DRIVER, "z:500", "c", "m:3:3", "p:65", "s:1",
-                       *["k"] * READ_BACK, "t:x"],
-                      files={1: "out"})  # standard output elsewhere
+                       *["k"] * READ_BACK, "t:x"], files={1: "out"})
         t.wait(lambda: READ_BACK or not t.settings()[3] & termios.ECHO,
                "keys would show")
         self.assertEqual((t.end(), t.lines()[2], t.file("out")),

@@ -125,26 +125,24 @@ const TableRow windowsKeys[] = {
   {0x10, N, N, N, N}, {0x11, N, N, N, N}, {0x12, N, N, N, N}, {0x14, N, N, N, N},
   {0x90, N, N, N, N}, {0x6C, N, N, N, N}, {0x00, N, N, N, N},
 };
+// The modifier states that read each column: either Alt wins over Ctrl,
+// either Ctrl over Shift; NumLock on and the enhanced-key flag (0x0120) have
+// no column of their own.
+using namespace quib;
+const std::pair<unsigned, int TableRow::*> columns[] = {
+  {0, &TableRow::plain}, {0x0120, &TableRow::plain}, {shiftPressed, &TableRow::shift},
+  {leftCtrlPressed, &TableRow::ctrl}, {rightCtrlPressed, &TableRow::ctrl},
+  {leftCtrlPressed | shiftPressed, &TableRow::ctrl},
+  {leftAltPressed, &TableRow::alt}, {rightAltPressed, &TableRow::alt},
+  {rightAltPressed | leftCtrlPressed | shiftPressed, &TableRow::alt},
+};
 // clang-format on
 
 TEST(Keys, WindowsConsoleTableByModifierColumn) {
-  using namespace quib;
-  // The states that read each column: either Alt wins over Ctrl, either Ctrl
-  // over Shift; NumLock and the enhanced-key flag have no column of their own.
-  constexpr unsigned shift = shiftPressed;
-  const std::pair<unsigned, int TableRow::*> columns[] = {
-      {0, &TableRow::plain},
-      {0x0120, &TableRow::plain},
-      {shift, &TableRow::shift},
-      {leftCtrlPressed, &TableRow::ctrl},
-      {rightCtrlPressed, &TableRow::ctrl},
-      {leftCtrlPressed | shift, &TableRow::ctrl},
-      {leftAltPressed, &TableRow::alt},
-      {rightAltPressed, &TableRow::alt},
-      {rightAltPressed | leftCtrlPressed | shift, &TableRow::alt}};
   for (const TableRow &k : windowsKeys)
     for (const auto &[state, column] : columns)
-      EXPECT_EQ(lookUpKey(k.vk, state), k.*column) << k.vk << " " << state;
+      EXPECT_EQ(quib::lookUpKey(k.vk, state), k.*column)
+          << k.vk << " " << state;
 }
 
 } // namespace
