@@ -12,7 +12,6 @@
 #
 # with WINEPREFIX set (and WINEDEBUG=-all); RUNS is 4 by default.
 import os
-import re
 import statistics
 import sys
 import termios
@@ -20,11 +19,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "tests"))
-from harness import CELL_X, CELL_Y, EMPTY, Term, picture  # noqa: E402
+from harness import CELL_X, CELL_Y, EMPTY, LONG, Term, picture  # noqa: E402
 
-# The long puzzle of the end-to-end tests, top row first.
-LONG = ["52...6...", "......7.1", "3........", "...4..8..", "6...7..5.",
-        ".........", ".418.....", "....3..2.", "..87....."]
 TICKS = os.sysconf("SC_CLK_TCK")
 DEADLINE = 600
 

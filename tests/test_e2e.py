@@ -16,8 +16,8 @@ import sys
 import termios
 import unittest
 
-from harness import (CELL_X, CELL_Y, DEADLINE, EMPTY, ON_SCREEN, READ_BACK,
-                     RUNNER, SIGNAL_KEYS, W, Term, picture)
+from harness import (CELL_X, CELL_Y, DEADLINE, EMPTY, LONG, ON_SCREEN,
+                     READ_BACK, RUNNER, SIGNAL_KEYS, W, Term, picture)
 
 QUIB, DRIVER = ([RUNNER] * READ_BACK + [os.path.abspath(os.environ[n])]
                 for n in ("QUIB", "QUIB_DRIVER"))
@@ -33,9 +33,6 @@ HELP, USAGE, PROMPT = (open(os.path.join(HERE, "golden", name), "rb").read()
                        for name in ("help.txt", "usage.txt", "prompt.txt"))
 BANNER = (rb"\r\n   Quib - Sudoku Solver\r\n\r\n   Version 0\.9\.1, [A-Z][a-z]"
           rb"{2} [ 1-3]\d \d{4}, \d\d:\d\d:\d\d\r\n   www\.quib\.example\r\n")
-# A puzzle whose plain search takes seconds; top row first.
-LONG = ["52...6...", "......7.1", "3........", "...4..8..", "6...7..5.",
-        ".........", ".418.....", "....3..2.", "..87....."]
 SOLVED = ["978531642", "642978531", "531642978", "897214365", "365897214",
           "214365897", "789123456", "456789123", "123456789"]
 # What the shell reads next, with Esc shown as E: an answer of the terminal's
