@@ -1,11 +1,11 @@
 // Drives the console layer for the end-to-end tests, one operation per
 // argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText
 // (a wrong result of either ends the driver with status 4),
-// s:N setCursorShape, b ringBell, z:N sleeps N ms, a fails an assertion
-// inside the layer. On Windows, whose console Wine's drawing on a terminal
-// shows without colours or the cursor's size, o:N opens the layer again in a
-// console of the attribute N, and these print what the console holds:
-// k the cursor as "[size,visible]"; r reads a key while a second thread
+// s:N setCursorShape, b ringBell, g reads a key, z:N sleeps N ms, a fails
+// an assertion inside the layer. On Windows, whose console Wine's drawing on a
+// terminal shows without colours or the cursor's size, o:N opens the layer
+// again in a console of the attribute N, and these print what the console
+// holds: k the cursor as "[size,visible]"; r reads a key while a second thread
 // notes the input's mode and then types Ctrl+C, as "[processed, line and echo
 // input before,while waiting,the key,1 when the mode came back]"; d, on
 // standard error, the 80 x 25 cells, each row's characters and then their
@@ -90,6 +90,8 @@ int main(int argc, char **argv) {
       quib::setCursorShape(n);
     if (op == 'b')
       quib::ringBell();
+    if (op == 'g')
+      quib::readKey();
     if (op == 'z')
       std::this_thread::sleep_for(std::chrono::milliseconds(n));
 #ifdef _WIN32

@@ -6,6 +6,7 @@
 # is a poll with a deadline; what must stay so is looked at once no byte has
 # come for QUIET seconds. A failure shows the whole screen. Positions are the
 # program's: x and y from 1.
+import contextlib
 import fcntl
 import os
 import re
@@ -41,12 +42,15 @@ PRINTS = re.compile(rb"(?!)()|" + TOKEN % rb"[^[]", re.S)
 
 
 class Term:
-    def __init__(self, argv, env, style=None, files=(), hold=False):
+    def __init__(self, argv, env, style=None, files=(), hold=False, late=0):
         # Runs argv in a directory of its own; files maps standard
         # descriptors to names there, or to descriptors. style: what DECRQSS
-        # answers; hold: the answers wait in held until answer() sends them.
+        # answers; hold: the answers wait in held until the test sends them;
+        # late: they go out that many seconds after the question, as from a
+        # terminal far away (pump sends them; late holds what is to come).
         self.style, self.dir = style, tempfile.mkdtemp(prefix="quib-")
         self.held = None if not hold else []
+        self.delay, self.late = late, []
         self.tokens = PRINTS if style is None else PARSES
         self.fd, tty = os.openpty()
         fcntl.ioctl(tty, termios.TIOCSWINSZ, struct.pack("4H", H, W, 0, 0))
@@ -72,9 +76,17 @@ class Term:
         os.write(self.fd, keys.encode("latin-1"))
 
     def answer(self, text):
-        self.send(text) if self.held is None else self.held.append(text)
+        if self.held is not None:
+            self.held.append(text)
+        elif self.delay:
+            self.late.append((time.monotonic() + self.delay, text))
+        else:
+            self.send(text)
 
     def pump(self, timeout=0.02):
+        while self.late and self.late[0][0] <= time.monotonic():
+            with contextlib.suppress(OSError):  # no process on the terminal
+                self.send(self.late.pop(0)[1])
         if self.status is None:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
             self.status = os.waitstatus_to_exitcode(status) if pid else None

@@ -14,6 +14,7 @@ import signal
 import subprocess
 import sys
 import termios
+import time
 import unittest
 
 from harness import (CELL_X, CELL_Y, DEADLINE, EMPTY, LONG, ON_SCREEN,
@@ -175,6 +176,22 @@ class Editor(Case):
                 t.wait(lambda: self.shows(t, rows, xy, bells, shape),
                        f"expected {rows} at {xy}, {bells} bells", settled=True)
 
+    @unittest.skipUnless(ON_SCREEN, "the terminal is asked nothing")
+    def test_the_grid_and_the_keys_do_not_wait_for_the_answers(self):
+        # A terminal that has not answered yet: the grid stands at once after
+        # the clear (the program once waited 0.5 s here), the keys typed
+        # before the answers all arrive, and the answers are skipped.
+        t = self.term(QUIB, style=5, hold=True)
+        t.wait(lambda: b"\x1b[2J" in t.raw, "no clear")
+        cleared = time.monotonic()
+        t.wait(lambda: t.text() == picture(EMPTY), "no grid")
+        self.assertLess(time.monotonic() - cleared, 0.4)
+        self.ready(t).send("12" + DOWN)
+        t.wait(lambda: self.shows(t, grid("12"), (35, 5), 0, 4), "no keys")
+        t.send("".join(t.held) + "3")
+        t.wait(lambda: self.shows(t, grid("12", "..3"), (39, 5), 0, 4),
+               "the answers taken for keys", settled=True)
+
     def test_w_saves_the_grid_and_editing_goes_on(self):
         t = self.editor("5" + PGDN + "1w6")
         t.wait_text("1 6")
@@ -243,14 +260,37 @@ class Ends(Case):
     @unittest.skipUnless(ON_SCREEN, "the terminal is asked nothing")
     def test_answers_on_their_way_at_a_signal_stay_off_the_shell(self):
         t = self.term(["/bin/sh", "-c", QUIB[0] + THEN_READ], style=5, hold=True)
-        t.wait(lambda: len(t.held) == 2, "not asked")
-        quib = int(open(f"/proc/{t.pid}/task/{t.pid}/children").read())
-        os.kill(quib, signal.SIGTERM)  # while it waits for the answers
+        self.ready(t)
+        with open(f"/proc/{t.pid}/task/{t.pid}/children") as children:
+            os.kill(int(children.read()), signal.SIGTERM)
+        # The end has begun once Ctrl+C is no key: it waits for the answers.
+        t.wait(lambda: t.settings()[6][termios.VINTR] != b"\0", "no end")
         t.send("".join(t.held) + "hello\n")
         t.wait_text("GOT:[hello]")
 
+    @unittest.skipUnless(ON_SCREEN, "the terminal is asked nothing")
+    def test_late_answers_never_reach_the_shell(self):
+        # A terminal 0.7 s away: Esc or q before its answers come. The end
+        # waits for them, and what the shell reads next is what was typed,
+        # also when it was typed ahead of the answers.
+        for keys, then in [("\x1b", "hello\n"), ("q", "hello\n"),
+                           ("qhello\n", "")]:
+            with self.subTest(keys=keys):
+                t = self.term(["/bin/sh", "-c", QUIB[0] + THEN_READ], style=5,
+                              late=0.7)
+                t.wait(lambda: t.text() == picture(EMPTY), "no start screen")
+                self.ready(t).send(keys)
+                t.wait(lambda: not t.late, "not answered")
+                t.send(then)
+                t.wait_text("GOT:[hello]")
+                self.assertEqual(t.cursor(), (5, True))
+
     def test_failed_assertion_in_the_layer(self):
-        t = self.term([*DRIVER, "c", "s:1", "a"], files={2: "err"}, style=4)
+        # It gives the terminal back the short way, with the user's cursor
+        # style as read while a key was awaited.
+        t = self.ready(self.term([*DRIVER, "c", "s:1", "g", "a"],
+                                 files={2: "err"}, style=4))
+        t.send("x")
         self.assertEqual(t.end(), 3)
         self.assert_given_back(t, 4)
         self.assertIn(b"\r\nAssertion failed: bytes != nullptr", t.file("err"))
@@ -286,11 +326,12 @@ class Ends(Case):
 
 
 class Suspend(Case):
-    def stop(self, typing, ready):
+    def stop(self, typing, ready, late=0):
         # In an interactive shell: starts the program, types, stops it with
-        # Ctrl+Z once ready, checks the shell's terminal and runs fg.
+        # Ctrl+Z once ready, checks the shell's terminal and, once the
+        # terminal has answered, runs fg.
         t = self.term(["/bin/dash", "-i"], dict(ENV, PS1="$ ", ENV=""),
-                      style=3)
+                      style=3, late=late)
         t.wait_text("$")
         t.send(QUIB[0] + "\n")
         t.wait(lambda: t.text() == picture(EMPTY), "did not start")
@@ -299,6 +340,7 @@ class Suspend(Case):
         t.send("x\x1a")  # a key typed ahead, then Ctrl+Z
         t.wait_text("Stopped")
         self.assertEqual((t.settings(), t.cursor()), (t.initial, (3, True)))
+        t.wait(lambda: not t.late, "not answered")
         t.send("fg\n")
         return t
 
@@ -309,6 +351,13 @@ class Suspend(Case):
         self.ready(t).send("4\x03")  # Ctrl+C only once a key is awaited
         t.wait(lambda: t.text() == picture(grid("124")) and t.bells() == 2,
                "typing does not go on")
+
+    def test_ctrl_z_before_late_answers_leaves_them_off_the_shell(self):
+        # A terminal 0.7 s away: the stop waits for the answers, or the
+        # shell would read them in front of fg.
+        t = self.stop("", picture(EMPTY).__eq__, late=0.7)
+        t.wait(lambda: (t.text(), t.x, t.y, t.bells()) == (picture(EMPTY), 31,
+                                                           3, 1), "no fg")
 
     def test_ctrl_z_during_a_search_keeps_the_key_typed_before(self):
         t = self.stop(typed(LONG) + "\r", "".__eq__)
@@ -361,6 +410,31 @@ class Storm(Case):
             t.wait(lambda: self.shows(t, rows, (CELL_X[c], CELL_Y[8 - r]),
                                       bells, 4 if advance else 2),
                    f"burst {burst}: {rows}")
+
+
+    def test_a_signal_in_a_burst_ends_cleanly(self):
+        # SIGTERM while the editor works through a burst of keys, at a point
+        # chosen by how far its output has come: the terminal comes back,
+        # and the keys it did not read reach the shell whole and in order.
+        rng = random.Random(2)
+        keys = [k for k in self.KEYS if k != "\x7f"]  # the shell's erase key
+        for _ in range(6):
+            burst = "".join(rng.choice(keys) for _ in range(300))
+            t = self.ready(self.term(["/bin/sh", "-c", QUIB[0] +
+                                      '; echo GONE; IFS= read -r line; printf %s '
+                                      '"$line" >got'], style=5))
+            with open(f"/proc/{t.pid}/task/{t.pid}/children") as children:
+                quib = int(children.read())
+            start = len(t.raw) + rng.randrange(1500)
+            t.send(burst)
+            t.wait(lambda: len(t.raw) >= start, "no progress")
+            os.kill(quib, signal.SIGTERM)
+            t.wait(lambda: b"GONE" in t.raw, "still there")
+            self.assertEqual((t.settings(), t.cursor()), (t.initial, (5, True)))
+            t.send("\n")
+            self.assertEqual(t.end(), 0)
+            got = t.file("got").decode("latin-1")
+            self.assertTrue(burst.endswith(got), got)
 
 
 class Layer(Case):

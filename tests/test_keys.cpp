@@ -31,6 +31,31 @@ std::vector<int> ext(std::initializer_list<int> codes) {
 }
 
 // Each row is one terminal form, several keys in a row.
+// The keys handed back to the terminal at the end: the bytes typed, in
+// order, with every answer of the terminal left out, whole or cut off at the
+// end; what merely looks like the start of one is kept.
+TEST(Keys, HandedBackWithoutTheTerminalsAnswers) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"ls\r\033[A\033OP\xc3\xb6\033", "ls\r\033[A\033OP\xc3\xb6\033"},
+      {"\033P1$r2 q\033\\\033[?62;22cls\n", "ls\n"},
+      {"a\033P1$r2 q\033\\b\033[?1;2cc", "abc"},
+      {"\033\033P0$r\033\\\033[?6c\033", "\033\033"}, // Esc, then answers
+      {"q\033P>|xterm(390)\033\\", "q"},              // any DCS string
+      {"x\033P1$r2 q", "x"},
+      {"x\033P1$r2 q\033", "x"}, // cut off
+      {"x\033[?64;1", "x"},
+      {"x\033[?", "x"},
+      {"\033[1;5A\033[I\033P", "\033[1;5A\033[I\033P"}, // keys, Alt+P
+      {"\033Pq\033x", "\033Pq\033x"},                   // Alt+P q Alt+x
+  };
+  for (const auto &[typed, kept] : rows) {
+    std::string bytes = typed;
+    auto *b = reinterpret_cast<unsigned char *>(bytes.data());
+    bytes.resize(quib::withoutAnswers(b, bytes.size()));
+    EXPECT_EQ(bytes, kept) << ::testing::PrintToString(typed);
+  }
+}
+
 // clang-format off
 TEST(Keys, EachTerminalsForms) {
   check({

@@ -27,6 +27,7 @@ volatile sig_atomic_t modeInForce = originalMode;
 volatile sig_atomic_t shapeInForce = -1;
 volatile sig_atomic_t userStyle = 0;
 volatile sig_atomic_t modeToResume = originalMode;
+volatile sig_atomic_t endStarted = 0;
 
 } // namespace terminal
 
@@ -105,9 +106,9 @@ void openConsole() {
   const char *term = std::getenv("TERM");
   console.family = cursorFamily(term != nullptr ? term : "");
   userStyle = defaultUserStyle(term != nullptr ? term : "");
-  ::sigemptyset(&console.layerSignals);
-  ::sigaddset(&console.layerSignals, SIGTSTP);
-  ::sigaddset(&console.layerSignals, SIGWINCH);
+  prepareCursorBack();
+  endStarted = 0;
+  holdLayerSignals(console.layerSignals);
   textStream();
   setCheckFailureHook(onCheckFailure);
   if (console.tty >= 0 || console.stdoutIsTerminal)
@@ -125,6 +126,8 @@ void closeConsole() {
     return;
   {
     LayerCall call;
+    // A signal held meanwhile dies at once afterwards: the end is done.
+    endStarted = 1;
     // The terminal first: writing out buffered text may meet a pipe whose
     // reader has gone, and SIGPIPE then ends the program.
     if (console.tty >= 0) {
@@ -253,8 +256,6 @@ void setCursorShape(int shape) {
   flushDrawing();
   if (!console.stdoutIsTerminal || shape < 0 || shape > 2)
     return;
-  if (shapeInForce < 0 && console.answersPending)
-    readAnswers(false);
   if (console.text != nullptr)
     std::fflush(console.text);
   Output out;

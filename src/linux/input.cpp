@@ -98,8 +98,10 @@ void takeItem(const DecodedKey &item, std::size_t from) {
   console.inputLen -= n;
   std::memmove(console.input + from, console.input + from + n,
                console.inputLen - from);
-  if (item.report == Report::cursorStyle)
+  if (item.report == Report::cursorStyle) {
     userStyle = item.style;
+    prepareCursorBack();
+  }
   if (item.report == Report::deviceAttributes)
     console.answersPending = false;
 }
@@ -116,29 +118,27 @@ void askCursorStyle() {
     return;
   console.drawing.put("\033P$q q\033\\\033[c\033[H\033[2K");
   console.styleAsked = console.answersPending = true;
+  ::clock_gettime(CLOCK_MONOTONIC, &console.askedAt);
 }
 
+namespace {
+
 // Reads the answers to the question up to the device attributes, which
-// come last; a terminal that answers nothing ends the wait after
-// answerWaitMs. The signals stay as they are held: Ctrl+Z during the wait
-// stops the program once the answers are in, and not before, when they
-// would reach the shell as typed input. pastKeys false: a key typed ahead
-// of the answers ends the wait and stays for readKey, which skips the
-// answers when it comes to them. pastKeys true, before the terminal goes
-// back: the keys found before the last answer stay in the input buffer.
-void readAnswers(bool pastKeys) {
+// come last, until answerDeadlineMs after the question; later, a terminal
+// that answers nothing is no longer waited for. The signals stay as they
+// are held: Ctrl+Z or a deadly signal during the wait acts once it is over.
+// Keys found before the answers stay in the input buffer, in front, for
+// readKey after fg or for the next reader.
+void awaitAnswers() {
   sigset_t mask;
   ::sigprocmask(SIG_BLOCK, nullptr, &mask);
   std::size_t keys = 0;
-  timespec start;
-  ::clock_gettime(CLOCK_MONOTONIC, &start);
   while (console.answersPending) {
-    const int left = answerWaitMs - elapsedMs(start);
-    const DecodedKey item =
-        nextItem(keys, left > 0 ? left : 0, quietMode, mask);
-    if (item.consumed == 0)
-      console.answersPending = false;
-    if (item.consumed == 0 || item.count < 0 || (item.count > 0 && !pastKeys))
+    const int left = answerDeadlineMs - elapsedMs(console.askedAt);
+    if (left <= 0)
+      return;
+    const DecodedKey item = nextItem(keys, left, quietMode, mask);
+    if (item.consumed == 0 || item.count < 0)
       return;
     if (item.count > 0)
       keys += static_cast<std::size_t>(item.consumed);
@@ -147,13 +147,15 @@ void readAnswers(bool pastKeys) {
   }
 }
 
+} // namespace
+
 // Before the terminal goes back to the shell, for any reason: what was
-// drawn goes out, and so does the question if it still waited there; the
+// drawn goes out, and so does the question if it still waited there; its
 // answers are read, or the shell would take them for typed input.
 void settleAnswers() {
   flushDrawing();
   if (console.answersPending && modeInForce != originalMode)
-    readAnswers(true);
+    awaitAnswers();
 }
 
 } // namespace quib::terminal

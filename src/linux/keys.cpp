@@ -6,6 +6,8 @@
 #include "check.h"
 #include "pckeys.h"
 
+#include <cstring>
+
 namespace quib {
 namespace {
 
@@ -558,6 +560,50 @@ DecodedKey decodeKey(const unsigned char *bytes, std::size_t len, bool final) {
     return ch.used == 0 ? incomplete() : result(ch.used, ch.value);
   }
   return result(1, plainByte(c));
+}
+
+namespace {
+
+// Whether bytes[0..len) are the start of an answer whose end has not come:
+// a DCS string that runs to the end (an Esc as its last byte may be the
+// first half of its ST), or CSI ? and parameters with no final byte.
+bool isCutOffAnswer(const unsigned char *b, std::size_t len) {
+  if (len < 3 || b[0] != 0x1B)
+    return false;
+  if (b[1] == 'P') {
+    for (std::size_t i = 2; i + 1 < len; ++i)
+      if (b[i] == 0x1B)
+        return false;
+    return true;
+  }
+  if (b[1] != '[' || b[2] != '?')
+    return false;
+  for (std::size_t i = 3; i < len; ++i)
+    if ((b[i] < '0' || b[i] > '9') && b[i] != ';')
+      return false;
+  return true;
+}
+
+bool isAnswer(const unsigned char *b, const DecodedKey &item) {
+  return item.report != Report::none ||
+         (item.count == 0 && item.consumed > 2 && b[1] == 'P');
+}
+
+} // namespace
+
+std::size_t withoutAnswers(unsigned char *bytes, std::size_t len) {
+  std::size_t kept = 0;
+  std::size_t i = 0;
+  while (i < len && !isCutOffAnswer(bytes + i, len - i)) {
+    const DecodedKey item = decodeKey(bytes + i, len - i, true);
+    const auto n = static_cast<std::size_t>(item.consumed);
+    if (!isAnswer(bytes + i, item)) {
+      std::memmove(bytes + kept, bytes + i, n);
+      kept += n;
+    }
+    i += n;
+  }
+  return kept;
 }
 
 } // namespace quib

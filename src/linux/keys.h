@@ -53,4 +53,12 @@ struct DecodedKey {
 
 DecodedKey decodeKey(const unsigned char *bytes, std::size_t len, bool final);
 
+// The bytes of keys that go back to the terminal's input for the next
+// reader, with the terminal's answers taken out: whole ones (the device
+// attributes, the cursor style and every other DCS string, which only a
+// terminal sends) and one cut off at the end (Esc P without its ST, CSI ?
+// with no final byte yet). Works in place on bytes[0..len) and returns the
+// length of what is left; the keys keep their bytes and their order.
+std::size_t withoutAnswers(unsigned char *bytes, std::size_t len);
+
 } // namespace quib

@@ -61,7 +61,9 @@ bool prepareModes() {
 }
 
 // Puts the terminal back as the user had it: the original mode and, when
-// the program changed the cursor, the user's own. Used by every way out.
+// the program changed the cursor, the user's own, from the bytes prepared
+// for it. Used by every way out; async-signal-safe, and it neither reads
+// nor waits, so a fault may use it too.
 void giveBackTerminal() {
   if (modeInForce != originalMode)
     setMode(originalMode);
@@ -69,7 +71,7 @@ void giveBackTerminal() {
     return;
   Output out;
   out.fd = 1;
-  putUserCursor(out);
+  out.put(console.cursorBack, static_cast<std::size_t>(console.cursorBackLen));
   out.flush();
 }
 
@@ -91,6 +93,14 @@ void unblock(int sig) {
   ::sigemptyset(&set);
   ::sigaddset(&set, sig);
   ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// Whether the signal means that the program itself is broken: raised by
+// the processor or by abort() at the point of the fault, so it cannot wait
+// until a layer operation is over.
+bool isFault(int sig) {
+  return sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL ||
+         sig == SIGABRT || sig == SIGTRAP || sig == SIGSYS;
 }
 
 // Whether the signal's default action ends the process.
@@ -143,9 +153,11 @@ bool mayTypeKeys() {
 // At the end every key the program did not read goes back to the terminal
 // for the next reader: those the layer holds, and behind them those still
 // queued, typed again (TIOCSTI) in the terminal's own mode without echo, so
-// that an Enter typed ahead reaches a line-mode reader as a line end.
-// Where the system forbids TIOCSTI, the queued keys stay where they are and
-// those the layer holds are lost. Async-signal-safe.
+// that an Enter typed ahead reaches a line-mode reader as a line end. The
+// terminal's answers among them, whole or cut off, are left out: the shell
+// would take them for typed input. Where the system forbids TIOCSTI, the
+// queued keys stay where they are and those the layer holds are lost.
+// Async-signal-safe.
 void handBackKeys() {
   unsigned char keys[4096];
   std::size_t len = console.inputLen;
@@ -154,6 +166,7 @@ void handBackKeys() {
   std::memcpy(keys, console.input, len);
   console.inputLen = 0;
   takeTypeAhead(keys, len, sizeof keys);
+  len = withoutAnswers(keys, len);
   if (len == 0 || !setMode(handBackMode))
     return;
   for (std::size_t i = 0; i < len; ++i)
@@ -163,29 +176,48 @@ void handBackKeys() {
 
 namespace {
 
-// Every signal that would end the process: give the terminal back, then
-// die by the same signal with its default action, so that the parent sees
-// it (and a crash keeps its core dump).
-void onDeadlySignal(int sig) {
-  if (sig != SIGHUP)
-    settleAnswers();
-  // The keys typed ahead die with the program, as without NOFLSH, instead
-  // of reaching the shell.
-  if ((sig == SIGINT || sig == SIGQUIT) && modeInForce != originalMode)
-    ::tcflush(console.tty, TCIFLUSH);
-  else if (sig != SIGHUP && modeInForce != originalMode)
-    handBackKeys();
-  giveBackTerminal();
+// Dies by the signal with its default action, so that the parent sees it
+// (and a crash keeps its core dump).
+void dieBy(int sig) {
   ::signal(sig, SIG_DFL);
   unblock(sig);
   ::raise(sig);
+}
+
+// Every signal from outside that would end the process: the whole end,
+// then death by the same signal. A hangup (the terminal gone) waits for
+// nothing; Ctrl+C and Ctrl+\ drop the keys typed ahead, as without NOFLSH,
+// instead of handing them to the shell.
+void onDeadlySignal(int sig) {
+  if (!endStarted) {
+    endStarted = 1;
+    if (sig != SIGHUP)
+      settleAnswers();
+    if ((sig == SIGINT || sig == SIGQUIT) && modeInForce != originalMode)
+      ::tcflush(console.tty, TCIFLUSH);
+    else if (sig != SIGHUP && modeInForce != originalMode)
+      handBackKeys();
+    giveBackTerminal();
+  }
+  dieBy(sig);
+}
+
+// A fault: the program is broken, its state may be half changed. Only the
+// terminal's modes and the cursor go back, from what was prepared for it.
+void onFault(int sig) {
+  if (!endStarted) {
+    endStarted = 1;
+    giveBackTerminal();
+  }
+  dieBy(sig);
 }
 
 bool inForeground() { return ::tcgetpgrp(console.tty) == ::getpgrp(); }
 
 // SIGCONT: on fg, take the layer's mode back and repaint the screen. On bg
 // the shell keeps the terminal until a later fg continues the program again.
-// Never held back: fg after bg may find readKey in a read that waits.
+// Held back like the others: it runs once the operation under way is over,
+// or in readKey's wait, which takes the caller's mask.
 void onContinue(int) {
   const int savedErrno = errno;
   if (modeToResume != originalMode && inForeground()) {
@@ -247,10 +279,22 @@ void installHandler(int sig, void (*handler)(int)) {
 
 } // namespace
 
+// The signals held during every layer operation and every handler: all
+// that may come from outside, whose handlers read, write or end.
+void holdLayerSignals(sigset_t &set) {
+  ::sigemptyset(&set);
+  for (int sig = 1; sig < NSIG; ++sig)
+    if (isDeadly(sig) && !isFault(sig))
+      ::sigaddset(&set, sig);
+  ::sigaddset(&set, SIGTSTP);
+  ::sigaddset(&set, SIGCONT);
+  ::sigaddset(&set, SIGWINCH);
+}
+
 void installSignalHandlers() {
   for (int sig = 1; sig < NSIG; ++sig)
     if (isDeadly(sig))
-      installHandler(sig, onDeadlySignal);
+      installHandler(sig, isFault(sig) ? onFault : onDeadlySignal);
   installHandler(SIGTSTP, onStopSignal);
   installHandler(SIGCONT, onContinue);
   installHandler(SIGWINCH, onResize);
@@ -265,12 +309,12 @@ void removeSignalHandlers() {
 }
 
 // A failed assertion ends the process with _exit: no atexit handler runs,
-// so the terminal is given back here.
+// so the terminal is given back here, the short way, as for a fault.
 void onCheckFailure() {
-  settleAnswers();
-  if (console.tty >= 0)
-    handBackKeys();
-  giveBackTerminal();
+  if (!endStarted) {
+    endStarted = 1;
+    giveBackTerminal();
+  }
 }
 
 } // namespace quib::terminal

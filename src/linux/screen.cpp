@@ -81,15 +81,22 @@ void putShape(Output &out, int shape) {
   out.put(shapeSequences[console.family][shape]);
 }
 
-void putUserCursor(Output &out) {
+// Puts the bytes that give the user's cursor back into console.cursorBack:
+// shown, in the user's own style. The length goes last, so that an end
+// that interrupts this writes the old bytes or none.
+void prepareCursorBack() {
+  Output out;
   if (console.family != decscusr) {
     out.put(console.family == linuxConsole ? "\033[?25h\033[?0c"
                                            : "\033[34h\033[?25h");
-    return;
+  } else {
+    out.put("\033[?25h\033[");
+    out.number(userStyle);
+    out.put(" q");
   }
-  out.put("\033[?25h\033[");
-  out.number(userStyle);
-  out.put(" q");
+  console.cursorBackLen = 0;
+  std::memcpy(console.cursorBack, out.data, out.len);
+  console.cursorBackLen = static_cast<sig_atomic_t>(out.len);
 }
 
 // ===========================================================================

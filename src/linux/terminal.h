@@ -6,6 +6,28 @@
 //
 // Units: x is a column and y a row, both counted from 1; W and H are the
 // screen's width and height.
+//
+// The signal handlers, where they run and what they touch. Every signal
+// that can come from outside is held while a layer operation runs
+// (LayerCall) and while a handler runs, so a handler finds the layer idle:
+// between operations, or in readKey's wait, which takes the caller's mask.
+//
+//   handler         signals                      touches
+//   onDeadlySignal  TERM HUP INT QUIT ALRM USR1  the whole end: the answers
+//                   USR2 PIPE XCPU ... (held)    awaited, the keys handed
+//                                                back (INT, QUIT: dropped),
+//                                                modes and cursor; then dies
+//   onStopSignal    TSTP (held)                  the answers awaited, the
+//                                                keys taken in, modes and
+//                                                cursor; stops; as onContinue
+//   onContinue      CONT (held)                  the layer's mode, repaint
+//   onResize        WINCH (held)                 the drawing flushed, repaint
+//   onFault         SEGV BUS FPE ILL ABRT TRAP   modes and cursor only, from
+//                   SYS (never held), and a      bytes prepared beforehand:
+//                   failed check                 no reading, no waiting
+//
+// The first end to start is the only one: a deadly signal during an end,
+// or after it, dies at once.
 #pragma once
 
 #include "keys.h"
@@ -37,9 +59,14 @@ enum CursorFamily : int { decscusr, linuxConsole, gnuScreen };
 // How long the rest of an escape sequence may take to arrive after its
 // first bytes; a lone Esc is Esc after this wait.
 constexpr int escapeWaitMs = 40;
-// How long the terminal may take to answer the question for its cursor
-// style. Every terminal answers the device attributes asked with it.
-constexpr int answerWaitMs = 500;
+// How long after the question for its cursor style the terminal's answers
+// are awaited when the terminal goes back to the shell; every terminal
+// answers the device attributes asked with it, last. Nothing waits for them
+// before then: readKey skips them whenever they come. 5 s covers a round
+// trip of 3 s (1.5 s each way: a satellite or a crowded mobile link) with
+// room for the link's own jitter; it costs a wait only at an end within 5 s
+// of the start, on a terminal that never answers.
+constexpr int answerDeadlineMs = 5000;
 
 // The screen as drawn since the last clear, for repainting it after Ctrl+Z
 // and fg; cells beyond it are drawn but not kept.
@@ -79,15 +106,20 @@ struct Console {
   std::size_t inputLen = 0;
   Output drawing;
   bool styleAsked = false;     // the question for the cursor style went out
-  bool answersPending = false; // the terminal has not answered it yet
+  bool answersPending = false; // its last answer has not been read yet
+  timespec askedAt{};          // when it went out (CLOCK_MONOTONIC)
   bool shadowActive = false;   // a clear happened, the shadow holds the screen
   char shadow[shadowRows][shadowCols]{};
   // Standard output in text mode.
   FILE *text = nullptr;
   char textBuffer[512]{};
-  // The signals whose handlers repaint and read the terminal; the layer
-  // holds them back while it works, so they find it idle.
+  // The signals whose handlers repaint, read the terminal or end the
+  // program; the layer holds them back while it works, so they find it idle.
   sigset_t layerSignals{};
+  // What gives the user's cursor back, for the ends that may not build it
+  // (a fault); made again whenever the shape or the user's style changes.
+  char cursorBack[32]{};
+  volatile sig_atomic_t cursorBackLen = 0;
 };
 
 // The layer's state, defined in console.cpp.
@@ -101,6 +133,8 @@ extern volatile sig_atomic_t shapeInForce;
 extern volatile sig_atomic_t userStyle;
 // The layer's mode while Ctrl+Z has the program stopped.
 extern volatile sig_atomic_t modeToResume;
+// An end has started: the terminal goes, or went, back to the shell.
+extern volatile sig_atomic_t endStarted;
 
 // Holds the layer's signals back for one operation; the handlers then run
 // between operations or while readKey waits, never halfway through one.
@@ -115,7 +149,7 @@ struct LayerCall {
 // screen.cpp: drawing and text.
 void flushDrawing();
 void putShape(Output &out, int shape);
-void putUserCursor(Output &out);
+void prepareCursorBack();
 void keepInShadow(char c);
 void clearShadow();
 void downOneRow();
@@ -128,7 +162,6 @@ DecodedKey nextItem(std::size_t from, int waitMs, int mode,
                     const sigset_t &callerMask);
 void takeItem(const DecodedKey &item, std::size_t from = 0);
 void askCursorStyle();
-void readAnswers(bool pastKeys);
 void settleAnswers();
 
 // modes.cpp: the terminal's modes and the ends of the program.
@@ -136,6 +169,7 @@ bool setMode(int mode);
 bool prepareModes();
 void giveBackTerminal();
 void handBackKeys();
+void holdLayerSignals(sigset_t &set);
 void installSignalHandlers();
 void removeSignalHandlers();
 void onCheckFailure();
