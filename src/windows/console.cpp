@@ -15,8 +15,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace quib {
 namespace {
@@ -329,28 +327,17 @@ void setCursorShape(int shape) {
 
 void ringBell() { putText("\a", 1); }
 
+// The text is formatted into a buffer on the stack: the program allocates
+// no memory of its own. A text longer than 4095 characters (none of the
+// program's own comes near) is cut there, and the count says what went out.
 int printText(const char *format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::va_list again;
-  va_copy(again, args);
-  char local[4096];
-  int produced = std::vsnprintf(local, sizeof local, format, args);
-  const char *text = local;
-  // A text longer than the local buffer (none of the program's own) is
-  // formatted once more, into one of its size.
-  std::unique_ptr<char[]> longer;
-  if (produced >= static_cast<int>(sizeof local)) {
-    longer.reset(
-        new (std::nothrow) char[static_cast<std::size_t>(produced) + 1]);
-    text = longer.get();
-    if (text == nullptr ||
-        std::vsnprintf(longer.get(), static_cast<std::size_t>(produced) + 1,
-                       format, again) != produced)
-      produced = -1;
-  }
-  va_end(again);
+  char text[4096];
+  int produced = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  if (produced >= static_cast<int>(sizeof text))
+    produced = static_cast<int>(sizeof text) - 1;
   if (produced < 0 || !putText(text, static_cast<std::size_t>(produced)))
     return -1;
   return produced;
