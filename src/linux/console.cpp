@@ -206,16 +206,8 @@ int putChar(int c) {
     const char shown = b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '?';
     out.put(&shown, 1);
     keepInShadow(shown);
-    if (console.x < console.width) {
-      ++console.x;
-    } else {
-      // A terminal holds the cursor in the last column until the next
-      // character (deferred wrap); go to the next row now, scrolling at
-      // the bottom, so that the cursor is where the layer says.
-      out.put("\r\033D");
-      console.x = 1;
-      downOneRow();
-    }
+    if (stepCursorRight())
+      out.put("\r\033D"); // IND: down, scrolling at the bottom
     break;
   }
   }

@@ -1,8 +1,9 @@
 // The terminal layer's parts and the state they share, for its own sources
 // only: console.cpp (the operations and opening the terminal), screen.cpp
-// (drawing, the screen's shadow and standard output's text), input.cpp
-// (reading keys and the terminal's answers) and modes.cpp (the terminal's
-// modes, the signals and every other way the program ends).
+// (drawing, the layer's cursor and the screen's shadow), text.cpp
+// (standard output's text), input.cpp (reading keys and the terminal's
+// answers) and modes.cpp (the terminal's modes, the signals and every other
+// way the program ends).
 //
 // Units: x is a column and y a row, both counted from 1; W and H are the
 // screen's width and height.
@@ -146,15 +147,20 @@ struct LayerCall {
   LayerCall &operator=(const LayerCall &) = delete;
 };
 
-// screen.cpp: drawing and text.
+// screen.cpp: drawing.
+bool writeAll(int fd, const char *data, std::size_t len);
 void flushDrawing();
 void putShape(Output &out, int shape);
 void prepareCursorBack();
 void keepInShadow(char c);
 void clearShadow();
 void downOneRow();
+bool stepCursorRight();
 void repaint();
+
+// text.cpp: standard output's text.
 bool localeIsUtf8();
+std::size_t encodeText(unsigned char c, char *out);
 FILE *textStream();
 
 // input.cpp: reading the terminal.
