@@ -1,7 +1,7 @@
 // Drives the console layer for the end-to-end tests, one operation per
 // argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText
 // (a wrong result of either ends the driver with status 4),
-// s:N setCursorShape, b ringBell, g reads a key, z:N sleeps N ms, a fails
+// s:N setCursorShape, b ringBell, w reads a key, z:N sleeps N ms, a fails
 // an assertion inside the layer. On Windows, whose console Wine's drawing on a
 // terminal shows without colours or the cursor's size, o:N opens the layer
 // again in a console of the attribute N, and these print what the console
@@ -90,7 +90,7 @@ int main(int argc, char **argv) {
       quib::setCursorShape(n);
     if (op == 'b')
       quib::ringBell();
-    if (op == 'g')
+    if (op == 'w')
       quib::readKey();
     if (op == 'z')
       std::this_thread::sleep_for(std::chrono::milliseconds(n));

@@ -297,7 +297,7 @@ class Ends(Case):
     def test_failed_assertion_in_the_layer(self):
         # It gives the terminal back the short way, with the user's cursor
         # style as read while a key was awaited.
-        t = self.ready(self.term([*DRIVER, "c", "s:1", "g", "a"],
+        t = self.ready(self.term([*DRIVER, "c", "s:1", "w", "a"],
                                  files={2: "err"}, style=4))
         t.send("x")
         self.assertEqual(t.end(), 3)
