@@ -459,6 +459,7 @@ class Storm(Case):
                                       4 if model.advance else 2),
                    f"burst {burst}: {model.rows()}")
 
+    @unittest.skipUnless(ON_SCREEN, "Wine's console has signals of its own")
     def test_a_signal_in_a_burst_ends_cleanly(self):
         # SIGTERM while the editor works through a burst of keys, at a point
         # chosen by how far its output has come: the terminal comes back,
