@@ -89,7 +89,7 @@ namespace {
 //   its register along the chain.
 // - A cell's value is first compared as unsigned with the digits 1-9, which
 //   tells a digit from 0 and from a value that is none in one comparison;
-//   0 and the failures are the rarer way (3 to 5).
+//   0 and the failures are the rarer way (2 to 5).
 // - The size is stored once, when the unit is collected, not at each add
 //   (7); the look-up does not store it, nothing reads it after.
 // - The sort branches to code that knows the slot of the smallest value, so
@@ -110,7 +110,7 @@ namespace {
 //   slots the chain has just written, so the set is neither made anew for
 //   every digit nor cleared between the units. The digit is checked once,
 //   by placeDigit; the look-up takes it as checked (with the clears between
-//   the units and the size the look-up does not store, 6).
+//   the units and the size the look-up does not store, 5 to 6).
 
 // The nine cells of each kind of unit, as offsets from its first cell, in
 // the order they are collected.
