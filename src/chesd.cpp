@@ -101,8 +101,10 @@ namespace {
 //   every cell). addFailed is opaque to the optimiser (noipa), so that GCC
 //   neither learns that it never returns, which would make the jump a call,
 //   nor passes its digit by value: the digit comes by reference, so that its
-//   register is free for the caller's own values until then. For the same
-//   reason the core is built without link-time optimisation (CMakeLists.txt).
+//   register is free for the caller's own values until then.
+// - The core is built without link-time optimisation (CMakeLists.txt): the
+//   counts here are those of each function compiled on its own (with it,
+//   before addFailed was opaque, GCC passed its digit by value).
 // - placeDigit is inlined into the search whatever the optimisation level:
 //   GCC calls it at -O2 otherwise (47 in the package's build). Each level of
 //   the search finds its cell's units once, checks its cell index once (2),
