@@ -9,6 +9,12 @@
 // `quib_bench --count=SEARCH:PUZZLE` (SEARCH is core, floor or none): one
 // search and nothing else. The run with none counts the process's start and
 // end, which is subtracted from the other two.
+//
+//   quib_bench [--package-build=PROGRAM] [Google Benchmark's options]
+//
+// PROGRAM is this benchmark built as the package builds the program (make
+// bench builds it with Debian's flags); its search is counted the same way
+// and shown beside this build's, against the same floor.
 #include "chesd.h"
 #include "mask_search.h"
 #include "puzzles.h"
@@ -132,25 +138,45 @@ long long instructionsOf(const std::string &self, const std::string &what) {
   return total;
 }
 
-void reportInstructions() {
+// The instructions per trial of the core's search in program, the process's
+// start and end subtracted.
+double coreInstructions(const std::string &program, const Puzzle &puzzle,
+                        double trials) {
+  const std::string name = puzzle.name;
+  const long long start = instructionsOf(program, "none:" + name);
+  return static_cast<double>(instructionsOf(program, "core:" + name) - start) /
+         trials;
+}
+
+// The table of instructions per trial; package is the package's build of
+// this program, or empty.
+void reportInstructions(const std::string &package) {
   char self[4096];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0)
     std::exit(1);
   const std::string program(self, static_cast<std::size_t>(n));
   std::printf("\nInstructions per trial (valgrind --tool=callgrind):\n");
-  std::printf("%-12s %10s %14s %14s %7s\n", "puzzle", "trials", "core", "floor",
+  std::printf("%-12s %10s %10s %10s %7s", "puzzle", "trials", "floor", "core",
               "ratio");
+  if (!package.empty())
+    std::printf(" %10s %7s", "package", "ratio");
+  std::printf("\n");
   for (const Puzzle &puzzle : puzzles) {
     const std::string name = puzzle.name;
-    const long long start = instructionsOf(program, "none:" + name);
     const double trials = static_cast<double>(trialsOf(puzzle));
-    const double core =
-        static_cast<double>(instructionsOf(program, "core:" + name) - start);
     const double floor =
-        static_cast<double>(instructionsOf(program, "floor:" + name) - start);
-    std::printf("%-12s %10.0f %14.1f %14.1f %6.1fx\n", puzzle.name, trials,
-                core / trials, floor / trials, core / floor);
+        static_cast<double>(instructionsOf(program, "floor:" + name) -
+                            instructionsOf(program, "none:" + name)) /
+        trials;
+    const double core = coreInstructions(program, puzzle, trials);
+    std::printf("%-12s %10.0f %10.1f %10.1f %6.1fx", puzzle.name, trials, floor,
+                core, core / floor);
+    if (!package.empty()) {
+      const double packaged = coreInstructions(package, puzzle, trials);
+      std::printf(" %10.1f %6.1fx", packaged, packaged / floor);
+    }
+    std::printf("\n");
     std::fflush(stdout);
   }
 }
@@ -160,6 +186,13 @@ void reportInstructions() {
 int main(int argc, char **argv) {
   if (argc == 2 && std::string_view(argv[1]).starts_with("--count="))
     return runOneSearch(std::string_view(argv[1]).substr(8));
+  std::string package;
+  if (argc > 1 && std::string_view(argv[1]).starts_with("--package-build=")) {
+    package = argv[1] + std::string_view("--package-build=").size();
+    argv[1] = argv[0]; // the rest goes to Google Benchmark
+    --argc;
+    ++argv;
+  }
   for (const Puzzle &puzzle : puzzles) {
     checkSameCompletion(puzzle);
     benchmark::RegisterBenchmark((std::string("solve/") + puzzle.name).c_str(),
@@ -174,6 +207,6 @@ int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  reportInstructions();
+  reportInstructions(package);
   return 0;
 }

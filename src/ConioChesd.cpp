@@ -4,6 +4,7 @@
 
 #include "check.h"
 #include "console.h"
+#include "pckeys.h"
 
 namespace quib {
 
@@ -11,31 +12,6 @@ int originX = 30;
 int originY = 2;
 
 namespace {
-
-// The shapes of setCursorShape.
-constexpr int cursorHidden = 0;
-constexpr int cursorSolid = 1;
-constexpr int cursorNormal = 2;
-
-// Codes from readKey that the editor acts on.
-constexpr int keyReadError = -1;
-constexpr int keyTwoCode = 0;
-constexpr int keyBackspace = 8;
-constexpr int keyCtrlEnter = 10;
-constexpr int keyEnter = 13;
-constexpr int keyEsc = 27;
-
-// Second codes of the two-code keys.
-constexpr int codeHome = 71;
-constexpr int codeUp = 72;
-constexpr int codePageUp = 73;
-constexpr int codeLeft = 75;
-constexpr int codeRight = 77;
-constexpr int codeEnd = 79;
-constexpr int codeDown = 80;
-constexpr int codePageDown = 81;
-constexpr int codeInsert = 82;
-constexpr int codeDelete = 83;
 
 constexpr int lastCol = 8;
 constexpr int topRow = 8;
@@ -170,9 +146,9 @@ void eraseLeft(Grid &grid, Cursor &cur) {
 
 Outcome handleTwoCodeKey(Grid &grid, Cursor &cur) {
   int code = readKey();
-  if (code == keyReadError)
+  if (code == pc::readError)
     return Outcome::leave;
-  if (code == codeDelete)
+  if (code == pc::secondCode(pc::deleteKey.plain))
     clearCell(grid, cur);
   else
     handleExtendedKey(code, cur.advance, cur.col, cur.row, cur.x, cur.y);
@@ -187,17 +163,17 @@ Outcome handleKey(Grid &grid, int key, Cursor &cur) {
     return Outcome::carryOn;
   }
   switch (key) {
-  case keyEnter:
-  case keyCtrlEnter:
+  case pc::enterKey.plain:
+  case pc::enterKey.ctrl: // line feed
     return Outcome::solve;
-  case keyEsc:
+  case pc::escKey.plain:
   case 'Q':
   case 'q':
-  case keyReadError:
+  case pc::readError:
     return Outcome::leave;
-  case keyTwoCode:
+  case pc::twoCodeKey:
     return handleTwoCodeKey(grid, cur);
-  case keyBackspace:
+  case pc::backspaceKey.plain:
     eraseLeft(grid, cur);
     break;
   case ',':
@@ -298,31 +274,31 @@ void advanceCursor(bool advance, int &col, int &row, int &x, int &y) {
 void handleExtendedKey(int code, bool &advance, int &col, int &row, int &x,
                        int &y) {
   switch (code) {
-  case codeHome:
+  case pc::secondCode(pc::homeKey.plain):
     goToCol(0, col, x, y);
     break;
-  case codeEnd:
+  case pc::secondCode(pc::endKey.plain):
     goToCol(lastCol, col, x, y);
     break;
-  case codePageUp:
+  case pc::secondCode(pc::pageUpKey.plain):
     goToRow(topRow, row, x, y);
     break;
-  case codePageDown:
+  case pc::secondCode(pc::pageDownKey.plain):
     goToRow(0, row, x, y);
     break;
-  case codeUp:
+  case pc::secondCode(pc::upKey.plain):
     stepRow(+1, row, x, y);
     break;
-  case codeDown:
+  case pc::secondCode(pc::downKey.plain):
     stepRow(-1, row, x, y);
     break;
-  case codeLeft:
+  case pc::secondCode(pc::leftKey.plain):
     stepCol(-1, col, x, y);
     break;
-  case codeRight:
+  case pc::secondCode(pc::rightKey.plain):
     stepCol(+1, col, x, y);
     break;
-  case codeInsert:
+  case pc::secondCode(pc::insertKey.plain):
     toggleAdvance(advance);
     break;
   default:

@@ -9,8 +9,7 @@
 // never adds a digit already held ("!isVal(val)"), so size stays 0-9.
 //
 // The search runs these operations several times for every digit it tries,
-// so they are defined below, where every caller can inline them; the sort
-// and the search use the forms for a known number of digits.
+// so they are defined below, where every caller can inline them.
 #pragma once
 
 #include "check.h"
@@ -33,29 +32,11 @@ public:
   // Orders the held digits ascending (selection sort, in place).
   void sortVals();
 
-  // The same operations for a caller that knows the set holds n digits, as
-  // the collecting of a unit does at every cell (chesd.cpp): each scan is n
-  // comparisons in a row, the slot a constant, and size is neither read nor
-  // written. addValOf leaves size to the caller, which sets it once, when
-  // the unit is collected: one store per unit instead of one per digit, 7
-  // instructions per trial of the search. It gives false, and stores
-  // nothing, when one of addVal's checks fails; the caller then ends the
-  // program with addValFailed.
-  template <int n> bool isValOf(int val) const;
-  template <int n> bool addValOf(const std::int32_t &digit);
-  template <int n> void sortValsOf();
-
-  // Ends the program with addVal's report for digit, added to the n digits
-  // held. It never returns, but is not declared [[noreturn]], so that the
-  // collecting of a unit can jump to it as its last step: code that only
-  // jumps needs no stack frame, which GCC on Windows sets up at the start
-  // of every function that calls (2 instructions for every cell). The digit
-  // comes by reference, so that its register is free for the caller's own
-  // values until then.
-  bool addValFailed(const std::int32_t &digit, int n);
-  // The same for isVal given a val that is no digit: ends the program with
-  // isVal's report.
-  bool isValFailed(int val) const;
+  // The same for a caller that knows the set holds n digits: the scan and
+  // the sort of the first n slots, each a fixed sequence of comparisons.
+  // isAmongFirst takes a digit, checked by its caller.
+  template <int n> bool isAmongFirst(int val) const;
+  template <int n> void sortFirst();
 
   std::int32_t size;
   std::int32_t values[9];
@@ -93,11 +74,9 @@ inline int NeiDat::addVal(int val) {
 }
 
 // The sized operations are inlined wherever they are used, whatever the
-// compiler's estimate of their size: each of them is a few instructions for
-// its n.
+// compiler's estimate of their size: each is a few instructions for its n.
 template <int n>
-[[gnu::always_inline]] inline bool NeiDat::isValOf(int val) const {
-  QUIB_CHECK(val > 0 && val < 10);
+[[gnu::always_inline]] inline bool NeiDat::isAmongFirst(int val) const {
   // values[0] == val || values[1] == val || ... for the first n slots.
   return [&]<int... k>(std::integer_sequence<int, k...>) {
     return ((values[k] == val) || ...);
@@ -105,52 +84,40 @@ template <int n>
   (std::make_integer_sequence<int, n>{});
 }
 
-template <int n>
-[[gnu::always_inline]] inline bool NeiDat::addValOf(const std::int32_t &digit) {
-  static_assert(n >= 0 && n < 9);
-  const std::int32_t val = digit;
-  // addVal's checks, in its order: a digit, and not held yet.
-  if (!(val > 0 && val < 10) || isValOf<n>(val)) [[unlikely]]
-    return false;
-  values[n] = val;
-  return true;
-}
-
 namespace sorting {
 
-// The selection sort of n digits, with every slot it compares a constant:
-// pass p has looked at slots p..k-1, the smallest value among them is least
-// and s its slot. Each comparison is a branch to the code that knows the
-// slot of the smaller value, so that no index of the smallest is kept and
-// tested, and the values stay in registers from one pass to the next (GCC's
-// partial-redundancy elimination carries them over the exchanges): 30
-// instructions per trial fewer than loops over an index of the smallest.
-template <int n, int p, int k, int s>
-[[gnu::always_inline]] inline void scanFrom(std::int32_t (&values)[9],
+// The selection sort of the first n slots, every slot it compares a
+// constant. Pass `pass` finds the smallest value from slot pass on: having
+// looked at the slots before `slot`, it holds the smallest value so far,
+// `least`, which is in slot `leastSlot`. Each comparison branches to the code
+// that knows the slot of the smaller value, so that no index is kept.
+template <int n, int pass, int slot, int leastSlot>
+[[gnu::always_inline]] inline void scanPass(std::int32_t (&values)[9],
                                             std::int32_t least) {
-  if constexpr (k == n) {
-    if constexpr (s != p) { // the smallest is not in slot p: exchange
-      values[s] = values[p];
-      values[p] = least;
+  if constexpr (slot == n) {
+    if constexpr (leastSlot != pass) { // not in its place yet: exchange
+      values[leastSlot] = values[pass];
+      values[pass] = least;
     }
-  } else if (values[k] < least) { // only a strictly smaller value replaces it
-    scanFrom<n, p, k + 1, k>(values, values[k]);
+  } else if (values[slot] < least) { // only a strictly smaller value wins
+    scanPass<n, pass, slot + 1, slot>(values, values[slot]);
   } else {
-    scanFrom<n, p, k + 1, s>(values, least);
+    scanPass<n, pass, slot + 1, leastSlot>(values, least);
   }
 }
 
-template <int n, int p>
+// Passes pass..n-2; the last slot is then in order too.
+template <int n, int pass>
 [[gnu::always_inline]] inline void sortFrom(std::int32_t (&values)[9]) {
-  if constexpr (p < n - 1) {
-    scanFrom<n, p, p + 1, p>(values, values[p]);
-    sortFrom<n, p + 1>(values);
+  if constexpr (pass < n - 1) {
+    scanPass<n, pass, pass + 1, pass>(values, values[pass]);
+    sortFrom<n, pass + 1>(values);
   }
 }
 
 } // namespace sorting
 
-template <int n> [[gnu::always_inline]] inline void NeiDat::sortValsOf() {
+template <int n> [[gnu::always_inline]] inline void NeiDat::sortFirst() {
   sorting::sortFrom<n, 0>(values);
 }
 

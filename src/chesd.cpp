@@ -4,6 +4,7 @@
 #include "check.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace quib {
 
@@ -68,13 +69,50 @@ std::int32_t cellAt(const Grid &grid, int i) {
 
 namespace {
 
-// Collecting a unit: the set's size is known at every cell. Each cell of a
-// unit is code of its own for every size the set may have reached there,
-// which adds the cell's digit with that size and jumps on to the next cell's
-// code for the new size. So addVal's scan is n comparisons in a row with no
-// loop, the slot is a constant, size is stored once at the end, and the sort
-// and the look-up are those for that size: 78 instructions per trial fewer
-// than reading and testing the size at every step.
+// How the search is compiled. The search spends its time in setVal, some
+// 260 instructions for every digit it tries (under 12 times those of a
+// search on bit masks that makes the same trials, bench/mask_search.h), most
+// of them collecting a row. The code below is arranged for the code GCC
+// makes of it. The numbers in parentheses are the instructions per trial
+// each step saves, counted by make bench with GCC 12.2 on x86-64 at -O3 (the
+// default build); the package's build, with Debian's flags (-g -O2
+// -fstack-protector-strong -D_FORTIFY_SOURCE=2, build type None), counts
+// within 2 of it, which make bench shows side by side.
+//
+// - Each cell of a unit is code of its own for every size the set may have
+//   reached there (collectFrom), which adds the cell's digit with that size
+//   and jumps on to the next cell's code for the new size. So the add's scan
+//   is n comparisons in a row, the slot a constant, and the sort and the
+//   look-up are those for that size (NeiDat::isAmongFirst, sortFirst) (78).
+// - That code is a function of its own for every cell, never inlined, so
+//   that passing on is one jump; the argument order keeps each argument in
+//   its register along the chain.
+// - A cell's value is first compared as unsigned with the digits 1-9, which
+//   tells a digit from 0 and from a value that is none in one comparison;
+//   0 and the failures are the rarer way (2 to 5).
+// - The size is stored once, when the unit is collected, not at each add
+//   (7); the look-up does not store it, nothing reads it after.
+// - The sort branches to code that knows the slot of the smallest value, so
+//   that the values stay in registers from one pass to the next (GCC's
+//   partial-redundancy elimination carries them over the exchanges) (30).
+// - A failed add ends the program through a jump to addFailed, the last step
+//   of a cell's code: code that only jumps needs no stack frame, which GCC
+//   on Windows sets up at the start of every function that calls (2 for
+//   every cell). addFailed is opaque to the optimiser (noipa), so that GCC
+//   neither learns that it never returns, which would make the jump a call,
+//   nor passes its digit by value: the digit comes by reference, so that its
+//   register is free for the caller's own values until then.
+// - The core is built without link-time optimisation (CMakeLists.txt): the
+//   counts here are those of each function compiled on its own (with it,
+//   before addFailed was opaque, GCC passed its digit by value).
+// - placeDigit is inlined into the search whatever the optimisation level:
+//   GCC calls it at -O2 otherwise (47 in the package's build). Each level of
+//   the search finds its cell's units once, checks its cell index once (2),
+//   and uses one set for all its digits (3): the look-up reads only the
+//   slots the chain has just written, so the set is neither made anew for
+//   every digit nor cleared between the units. The digit is checked once,
+//   by placeDigit; the look-up takes it as checked (with the clears between
+//   the units and the size the look-up does not store, 5 to 6).
 
 // The nine cells of each kind of unit, as offsets from its first cell, in
 // the order they are collected.
@@ -82,44 +120,56 @@ constexpr int rowCells[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
 constexpr int colCells[9] = {0, 9, 18, 27, 36, 45, 54, 63, 72};
 constexpr int blockCells[9] = {0, 1, 2, 9, 10, 11, 18, 19, 20};
 
-// What collecting does at the end, after the sort: nothing (the caller reads
-// the size), or look a digit up. Either way it gives a bool, the look-up's
-// result without a conversion to int, and the type addValFailed gives.
-enum class End { sort, lookUp };
+// What collecting does after the sort: nothing more (collectRow and the
+// others read the size it stores), or look a digit up.
+enum class End { sortOnly, lookUp };
+
+// Ends the program with addVal's report for digit added to the set's first
+// n digits, after a check of addAt failed. Never returns.
+[[gnu::noipa]] bool addFailed(NeiDat &set, const std::int32_t &digit, int n) {
+  set.size = n;
+  set.addVal(digit); // one of its checks fails and ends the program
+  std::abort();      // not reached
+}
 
 // Collects the cells from the unit's cell c on into a set that holds n
-// digits, then sorts the set; gives whether it holds val when it looks val
-// up. Every cell's code is a function of its own, never inlined, so that
-// passing on to the next cell is one jump; the argument order keeps each
-// argument in its register along the chain.
+// digits, then sorts the set; with End::lookUp gives whether it holds val,
+// a digit.
 template <End end, const int (&cells)[9], int c, int n>
 [[gnu::noinline]] bool collectFrom(NeiDat &set, const std::int32_t *first,
                                    int val) {
   if constexpr (c == 9) {
+    set.sortFirst<n>();
+    if constexpr (end == End::lookUp)
+      return set.isAmongFirst<n>(val);
     set.size = n;
-    set.sortValsOf<n>();
-    if constexpr (end == End::lookUp) {
-      // isVal's check, with a jump as the way out, as an add has.
-      if (!(val > 0 && val < 10)) [[unlikely]]
-        return set.isValFailed(val);
-      return set.isValOf<n>(val);
-    }
     return false;
   } else {
     const std::int32_t &cell = first[cells[c]];
+    // addVal's checks, a digit and not held yet, for the digits first.
+    if (static_cast<std::uint32_t>(cell) - 1 < 9 && !set.isAmongFirst<n>(cell))
+        [[likely]] {
+      set.values[n] = cell;
+      return collectFrom<end, cells, c + 1, n + 1>(set, first, val);
+    }
     if (cell == 0)
       return collectFrom<end, cells, c + 1, n>(set, first, val);
-    if (!set.addValOf<n>(cell)) [[unlikely]]
-      return set.addValFailed(cell, n);
-    return collectFrom<end, cells, c + 1, n + 1>(set, first, val);
+    return addFailed(set, cell, n);
   }
 }
 
 // Clears the set and collects the unit whose first cell is first.
-template <End end, const int (&cells)[9]>
-bool collect(NeiDat &set, const std::int32_t *first, int val = 0) {
+template <const int (&cells)[9]>
+void collect(NeiDat &set, const std::int32_t *first) {
   set.clear();
-  return collectFrom<end, cells, 0, 0>(set, first, val);
+  collectFrom<End::sortOnly, cells, 0, 0>(set, first, 0);
+}
+
+// Collects the unit whose first cell is first into set and gives whether it
+// holds val, a digit.
+template <const int (&cells)[9]>
+bool unitHolds(NeiDat &set, const std::int32_t *first, int val) {
+  return collectFrom<End::lookUp, cells, 0, 0>(set, first, val);
 }
 
 const std::int32_t *rowStart(const Grid &grid, int i) {
@@ -136,21 +186,14 @@ const std::int32_t *blockStart(const Grid &grid, int i) {
   return &grid.cells[(b / 3) * 27 + (b % 3) * 3];
 }
 
-// setVal, defined here so that the search inlines it and computes the
-// cell's units once per cell instead of once per digit.
-inline bool placeDigit(Grid &grid, int i, int val) {
+// setVal with a set of the caller's, which the search inlines.
+[[gnu::always_inline]] inline bool placeDigit(Grid &grid, int i, int val,
+                                              NeiDat &set) {
   QUIB_CHECK(isValidIndex(i));
   QUIB_CHECK(isValidVal(val));
-  NeiDat set;
-  // Each collect clears the set first, as collectRow, collectCol and
-  // collectBlock do.
-  if (collect<End::lookUp, rowCells>(set, rowStart(grid, i), val))
-    return false;
-  set.clear();
-  if (collect<End::lookUp, colCells>(set, colStart(grid, i), val))
-    return false;
-  set.clear();
-  if (collect<End::lookUp, blockCells>(set, blockStart(grid, i), val))
+  if (unitHolds<rowCells>(set, rowStart(grid, i), val) ||
+      unitHolds<colCells>(set, colStart(grid, i), val) ||
+      unitHolds<blockCells>(set, blockStart(grid, i), val))
     return false;
   grid.cells[i] = val;
   return true;
@@ -159,21 +202,24 @@ inline bool placeDigit(Grid &grid, int i, int val) {
 } // namespace
 
 int collectRow(const Grid &grid, NeiDat &set, int i) {
-  collect<End::sort, rowCells>(set, rowStart(grid, i));
+  collect<rowCells>(set, rowStart(grid, i));
   return set.size;
 }
 
 int collectCol(const Grid &grid, NeiDat &set, int i) {
-  collect<End::sort, colCells>(set, colStart(grid, i));
+  collect<colCells>(set, colStart(grid, i));
   return set.size;
 }
 
 int collectBlock(const Grid &grid, NeiDat &set, int i) {
-  collect<End::sort, blockCells>(set, blockStart(grid, i));
+  collect<blockCells>(set, blockStart(grid, i));
   return set.size;
 }
 
-bool setVal(Grid &grid, int i, int val) { return placeDigit(grid, i, val); }
+bool setVal(Grid &grid, int i, int val) {
+  NeiDat set;
+  return placeDigit(grid, i, val, set);
+}
 
 namespace {
 
@@ -184,14 +230,14 @@ namespace {
 // next level's first empty cell is the first one above a, and a is the last
 // empty cell (countEmpty is 1) exactly when there is none above it.
 bool solveFrom(Grid &grid, int a) {
-  // Checked once here, so that the compiler drops setVal's check of a for
-  // every digit: 2 instructions per trial.
+  // Checked once here, not for every digit.
   QUIB_CHECK(isValidIndex(a));
   const int next = firstEmptyFrom(grid, a + 1);
+  NeiDat set; // for every digit tried here
   for (int val = 1; val <= 9; ++val) {
     // A trial digit stays in the cell until the next setVal overwrites it;
     // the cell's own value never blocks a different digit.
-    if (placeDigit(grid, a, val) && (next == -1 || solveFrom(grid, next)))
+    if (placeDigit(grid, a, val, set) && (next == -1 || solveFrom(grid, next)))
       return true;
   }
   grid.cells[a] = 0;

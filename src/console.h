@@ -66,6 +66,10 @@ void clearScreen();
 void moveCursor(int x, int y);
 int putChar(int c);
 int readKey();
+// The shapes setCursorShape takes.
+constexpr int cursorHidden = 0;
+constexpr int cursorSolid = 1;
+constexpr int cursorNormal = 2;
 void setCursorShape(int shape);
 void ringBell();
 int printText(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -5,6 +5,7 @@
 #include "ConioChesd.h"
 #include "chesd.h"
 #include "console.h"
+#include "pckeys.h"
 #include "platform.h"
 
 #include <cstring>
@@ -49,9 +50,9 @@ void reportOnStderr(const char *text) {
 
 bool isYesKey(int code) {
   switch (code) {
-  case 13:  // Return
-  case 10:  // line feed, Ctrl+Return
-  case 32:  // space bar
+  case pc::enterKey.plain: // Return
+  case pc::enterKey.ctrl:  // line feed, Ctrl+Return
+  case pc::spaceKey.plain:
   case 'J': // Ja
   case 'j':
   case 'Y': // yes
@@ -150,16 +151,16 @@ int runInteractive() {
   Grid grid; // a new grid is empty
   if (!editGrid(grid)) {
     clearScreen();
-    setCursorShape(2);
+    setCursorShape(cursorNormal);
     return 0;
   }
   const bool solved = solve(grid);
   if (solved) {
     showSolution(grid);
-    setCursorShape(0);
+    setCursorShape(cursorHidden);
   }
   clearScreen();
-  setCursorShape(2);
+  setCursorShape(cursorNormal);
   if (!solved)
     printText("Konnte keine Loesung finden\n");
   return 0;

@@ -1,7 +1,7 @@
 // The PC keyboard's key codes, which readKey returns on every platform: for
 // each key its result in four columns, plain, Shift, Ctrl and Alt. Both key
 // modules, the terminal's decoder and the console's key table, read them
-// from here.
+// from here, and so do the editor and the prompts.
 //
 // A result is none (the press gives nothing), a character code 0-255, or a
 // two-code key "0, n" written as ext(n). Most extended codes n are the key's
@@ -13,6 +13,13 @@ namespace quib::pc {
 constexpr int none = -1;
 constexpr int extendedBase = 256;
 constexpr int ext(int n) { return extendedBase + n; }
+// The second code readKey gives for a two-code key's result: n of ext(n).
+constexpr int secondCode(int result) { return result - extendedBase; }
+
+// What readKey returns besides the keys' codes: 0 first of a two-code key's
+// two, and -1 when the console cannot be read.
+constexpr int twoCodeKey = 0;
+constexpr int readError = -1;
 
 struct KeyRow {
   int plain;

@@ -317,10 +317,12 @@ int readKey() {
 }
 
 void setCursorShape(int shape) {
-  // The part of the cell filled, and whether the cursor shows.
+  // The part of the cell filled, and whether the cursor shows, for
+  // cursorHidden, cursorSolid and cursorNormal in turn.
   static const CONSOLE_CURSOR_INFO shapes[3] = {
       {1, FALSE}, {99, TRUE}, {25, TRUE}};
-  if (shape < 0 || shape > 2)
+  static_assert(cursorHidden == 0 && cursorSolid == 1 && cursorNormal == 2);
+  if (shape < cursorHidden || shape > cursorNormal)
     return;
   ::SetConsoleCursorInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &shapes[shape]);
 }
