@@ -51,9 +51,10 @@ class Link(Term):
             self.pos = m.end()
             self.token(*m.groups())
 
-    def settle(self, seconds):
+    def settle(self, seconds, drain=True):
+        # For the time given and, with drain, until nothing is on its way.
         end = time.monotonic() + seconds
-        while time.monotonic() < end or self.going or self.coming:
+        while time.monotonic() < end or drain and (self.going or self.coming):
             self.pump()
 
 
@@ -70,27 +71,30 @@ def grid_time(quib, delay):
 
 def shell_reads(quib, delay, key, moment):
     # The program in an interactive shell; at the moment, the digit 1 and
-    # the key; a line for the shell typed ahead after q, and after Esc and
-    # Ctrl+Z once the shell has the terminal and all on its way has come.
-    # The shell shows the line it read, with Esc as E.
+    # the key, and after q a command typed ahead. Once the program has ended
+    # or stopped and all on its way has come, the shell is asked to read a
+    # line and show it, with Esc as E: "hello" when nothing else was left
+    # for it; anything else is what went wrong.
     t = Link(["/bin/dash", "-i"], delay, dict(ENV, PS1="$ ", ENV=""))
     try:
         t.wait(lambda: "$" in t.text(), "no shell")
-        line = 'IFS= read -r l; echo "GOT:[$l]" | tr "\\033" E\n'
         t.send(quib + "\n")
-        t.settle(moment)
+        t.settle(moment, drain=False)
         t.send("1" + key)
         if key == "q":
-            t.settle(0.1)
-            t.send(line + "hello\n")
-        else:
-            t.wait(lambda: "Stopped" in t.text() if key == "\x1a" else
-                   t.text() == "$", "did not end or stop")
-            t.settle(2 * delay + 0.5)
-            t.send(line + "hello\n")
+            t.settle(0.1, drain=False)
+            t.send("echo ahead\n")
+        done = {"q": lambda: "ahead" in t.lines(),
+                "\x1a": lambda: "Stopped" in t.text()}.get(
+                    key, lambda: t.text() == "$")
+        t.wait(done, "did not end or stop")
+        t.settle(2 * delay + 0.5)
+        t.send('IFS= read -r l; echo "GOT:[$l]" | tr "\\033" E\nhello\n')
         got = re.compile(r"^GOT:\[(.*)\]$", re.M)
-        t.wait(lambda: got.search(t.text()), "no line read")
-        t.settle(0.3)
+        try:
+            t.wait(lambda: got.search(t.text()), "", 2 * delay + 5)
+        except AssertionError:
+            return "no line read: " + " / ".join(t.lines()[-4:])
         return got.search(t.text()).group(1)
     finally:
         t.close()
