@@ -426,6 +426,25 @@ class Layer(Case):
                          (0, "  A", b"[25,1]x" if READ_BACK else b"x"))
         self.assertNotIn(b" q", t.raw)
 
+    @unittest.skipUnless(ON_SCREEN, "the terminal layer's own check")
+    def test_which_descriptor_is_the_terminal(self):
+        # Standard input, output and error (a file) as the layer takes them:
+        # by the device where the kernel tells it (not under qemu-user) and
+        # by the controlling terminal alone, which must agree.
+        other, other_tty = os.openpty()
+        reader, writer = os.pipe()
+        for fd in (other, other_tty, reader, writer):
+            self.addCleanup(os.close, fd)
+        for what, out, answer in [
+                ("the terminal", 1, "11"), ("/dev/tty", "/dev/tty", "11"),
+                ("a file", "out", "00"), ("another terminal", other_tty, "00"),
+                ("a pipe", writer, "00")]:
+            with self.subTest(out=what):
+                t = self.term([*DRIVER, "g:0", "g:1", "g:2"],
+                              files={1: out, 2: "err"})
+                self.assertEqual((t.end(), t.file("err")),
+                                 (0, b"11" + answer.encode() + b"00"))
+
     @unittest.skipUnless(READ_BACK, "only a console's mode is read back")
     def test_ctrl_c_is_a_key_while_one_is_awaited(self):
         # No processed input, line input or echo while readKey waits; the
