@@ -10,6 +10,7 @@ import os
 import random
 import re
 import resource
+import shlex
 import signal
 import subprocess
 import sys
@@ -19,8 +20,11 @@ import unittest
 from harness import (CELL_X, CELL_Y, DEADLINE, EMPTY, LONG, ON_SCREEN,
                      READ_BACK, RUNNER, SIGNAL_KEYS, W, Term, picture)
 
-QUIB, DRIVER = ([RUNNER] * READ_BACK + [os.path.abspath(os.environ[n])]
-                for n in ("QUIB", "QUIB_DRIVER"))
+# A program of another architecture runs through the emulator in
+# QUIB_EMULATOR (qemu-user), which the terminal does not see.
+QUIB, DRIVER = ([RUNNER] * READ_BACK + os.environ.get("QUIB_EMULATOR", "").split()
+                + [os.path.abspath(os.environ[n])] for n in ("QUIB", "QUIB_DRIVER"))
+SHELL_QUIB = shlex.join(QUIB)  # as a shell starts it
 HERE = os.path.dirname(os.path.abspath(__file__))
 ENV = {"TERM": "xterm", "PATH": "/usr/bin:/bin", **{
     n: os.environ[n] for n in ("WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES")
@@ -229,7 +233,7 @@ class Ends(Case):
         # the program, as the terminal discards them. (Wine's console on a
         # terminal ends with the program, and the keys it held with it.)
         t = self.editor(typed(LONG) + "\r", QUIB if not SIGNAL_KEYS else [
-            "/bin/sh", "-c", "trap : INT; " + QUIB[0] + THEN_READ])
+            "/bin/sh", "-c", "trap : INT; " + SHELL_QUIB + THEN_READ])
         t.wait(lambda: t.text() == "", "no search")
         searching = len(t.raw)
         t.send("abc\x03")
@@ -242,7 +246,7 @@ class Ends(Case):
 
     @unittest.skipUnless(ON_SCREEN, "the terminal is asked nothing")
     def test_answers_on_their_way_at_a_signal_stay_off_the_shell(self):
-        t = self.term(["/bin/sh", "-c", QUIB[0] + THEN_READ], style=5, hold=True)
+        t = self.term(["/bin/sh", "-c", SHELL_QUIB + THEN_READ], style=5, hold=True)
         t.wait(lambda: len(t.held) == 2, "not asked")
         quib = int(open(f"/proc/{t.pid}/task/{t.pid}/children").read())
         os.kill(quib, signal.SIGTERM)  # while it waits for the answers
@@ -264,7 +268,7 @@ class Ends(Case):
                 (" -h", "nhello\n", 0), (" -h", "\x1bPhello\r", 0),
                 (" > out", "", 0)]:
             with self.subTest(command=command, ahead=ahead):
-                t = self.term(["/bin/sh", "-c", QUIB[0] + command + THEN_READ],
+                t = self.term(["/bin/sh", "-c", SHELL_QUIB + command + THEN_READ],
                               style=5)
                 if ahead:
                     t.send(keys)
@@ -292,7 +296,7 @@ class Suspend(Case):
         t = self.term(["/bin/dash", "-i"], dict(ENV, PS1="$ ", ENV=""),
                       style=3)
         t.wait_text("$")
-        t.send(QUIB[0] + "\n")
+        t.send(SHELL_QUIB + "\n")
         t.wait(lambda: t.text() == picture(EMPTY), "did not start")
         t.send(typing)
         t.wait(lambda: ready(t.text()), "not ready to stop")
