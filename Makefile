@@ -146,6 +146,30 @@ DEB_EXCLUDE := .git $(BUILD) 'build-*' $(DEB_BUILD) $(DIST) 'obj-*' foo.dat \
   debian/quib debian/tmp debian/.debhelper debian/files 'debian/*.substvars' \
   debian/debhelper-build-stamp
 
+# With ARCH, the package for that Debian architecture, cross-built with
+# Debian's cross compiler (its C and C++ compilers named for dpkg's check)
+# against the architecture's multiarch libraries, which make deb-deps
+# installs. Debian's tools run no tests in a cross build, so it builds none
+# (the nocheck profile); make test-cross ARCH=... runs them.
+comma := ,
+deb_triplet = $(shell dpkg-architecture -a$(ARCH) -qDEB_HOST_GNU_TYPE 2>/dev/null)
+deb_env = $(if $(ARCH),CC=$(deb_triplet)-gcc CXX=$(deb_triplet)-g++ \
+  DEB_BUILD_OPTIONS="nocheck $(DEB_BUILD_OPTIONS)")
+deb_cross = $(if $(ARCH),-a$(ARCH) -Pcross$(comma)nocheck)
+
+# What make deb ARCH=... needs, as root, the Debian way: the architecture
+# added to dpkg, the cross compiler, the C++ runtime the package depends on
+# (dpkg-shlibdeps reads its symbols) and the build dependencies for it.
+deb-deps:
+	@test -n "$(deb_triplet)" || { echo "ARCH is a Debian architecture"; exit 1; }
+	dpkg --print-foreign-architectures | grep -qx '$(ARCH)' \
+	  || dpkg --add-architecture $(ARCH)
+	apt-get update
+	DEBIAN_FRONTEND=noninteractive apt-get install -y \
+	  g++-$(deb_triplet) libstdc++6:$(ARCH)
+	DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -a$(ARCH) \
+	  -Pcross,nocheck ./
+
 deb:
 	@test -n "$(VERSION)" || { echo "no project version in CMakeLists.txt"; exit 1; }
 	@changelog=$$(dpkg-parsechangelog -S Version) && \
@@ -156,7 +180,8 @@ deb:
 	mkdir -p $(DEB_BUILD)/quib-$(VERSION) $(DIST)
 	tar -cf - $(foreach x,$(DEB_EXCLUDE),--exclude=./$(x)) . \
 	  | tar -xf - -C $(DEB_BUILD)/quib-$(VERSION)
-	cd $(DEB_BUILD)/quib-$(VERSION) && dpkg-buildpackage -us -uc -b $(DEB_FLAGS)
+	cd $(DEB_BUILD)/quib-$(VERSION) && $(deb_env) dpkg-buildpackage -us -uc -b \
+	  $(deb_cross) $(DEB_FLAGS)
 	rm -f $(DIST)/quib_* $(DIST)/quib-dbgsym_*
 	mv $(DEB_BUILD)/*.deb $(DEB_BUILD)/*.changes $(DEB_BUILD)/*.buildinfo $(DIST)/
 	@ls -l $(DIST)
