@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 
 .PHONY: all configure run test bench fuzz install deb lintian format clean \
   windows windows-tests test-windows bench-windows bench-e2e dist-windows \
-  soak
+  soak test-cross deb-deps
 
 all: configure
 	cmake --build $(BUILD) --parallel $(JOBS)
@@ -124,6 +124,25 @@ soak: $(if $(filter linux,$(SOAK_BUILDS)),all) \
       $(if $(filter windows,$(SOAK_BUILDS)),windows-tests)
 	tools/soak.sh $(SOAK_RUNS) $(foreach b,$(SOAK_BUILDS),$(b):$(call soak_dir,$(b)))
 
+# The Linux program and every test cross-built for the Debian architecture
+# ARCH (i386, arm64, armhf, s390x, ppc64el) with Debian's cross compiler in
+# build-ARCH, and the whole suite run there: through qemu-user where this
+# machine cannot run the programs itself. CROSS_CMAKE_FLAGS passes more
+# options to CMake.
+ARCH ?=
+CROSS_ARCHES := i386 arm64 armhf s390x ppc64el
+CROSS_BUILD ?= build-$(ARCH)
+CROSS_CMAKE_FLAGS ?=
+cross_toolchain = $(if $(wildcard $(CROSS_BUILD)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/debian-cross.cmake)
+
+test-cross:
+	@test -n "$(filter $(CROSS_ARCHES),$(ARCH))" && test "$(words $(ARCH))" = 1 || { \
+	  echo "ARCH is one of $(CROSS_ARCHES)"; exit 1; }
+	cmake -S . -B $(CROSS_BUILD) $(cross_toolchain) -DQUIB_ARCH=$(ARCH) \
+	  -DQUIB_BENCH=OFF $(CROSS_CMAKE_FLAGS)
+	cmake --build $(CROSS_BUILD) --parallel $(JOBS)
+	cd $(CROSS_BUILD) && ctest --output-on-failure
+
 install: all
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
@@ -141,6 +160,30 @@ DEB_EXCLUDE := .git $(BUILD) 'build-*' $(DEB_BUILD) $(DIST) 'obj-*' foo.dat \
   debian/quib debian/tmp debian/.debhelper debian/files 'debian/*.substvars' \
   debian/debhelper-build-stamp
 
+# With ARCH, the package for that Debian architecture, cross-built with
+# Debian's cross compiler (its C and C++ compilers named for dpkg's check)
+# against the architecture's multiarch libraries, which make deb-deps
+# installs. Debian's tools run no tests in a cross build, so it builds none
+# (the nocheck profile); make test-cross ARCH=... runs them.
+comma := ,
+deb_triplet = $(shell dpkg-architecture -a$(ARCH) -qDEB_HOST_GNU_TYPE 2>/dev/null)
+deb_env = $(if $(ARCH),CC=$(deb_triplet)-gcc CXX=$(deb_triplet)-g++ \
+  DEB_BUILD_OPTIONS="nocheck $(DEB_BUILD_OPTIONS)")
+deb_cross = $(if $(ARCH),-a$(ARCH) -Pcross$(comma)nocheck)
+
+# What make deb ARCH=... needs, as root, the Debian way: the architecture
+# added to dpkg, the cross compiler, the C++ runtime the package depends on
+# (dpkg-shlibdeps reads its symbols) and the build dependencies for it.
+deb-deps:
+	@test -n "$(deb_triplet)" || { echo "ARCH is a Debian architecture"; exit 1; }
+	dpkg --print-foreign-architectures | grep -qx '$(ARCH)' \
+	  || dpkg --add-architecture $(ARCH)
+	apt-get update
+	DEBIAN_FRONTEND=noninteractive apt-get install -y \
+	  g++-$(deb_triplet) libstdc++6:$(ARCH)
+	DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -a$(ARCH) \
+	  -Pcross,nocheck ./
+
 deb:
 	@test -n "$(VERSION)" || { echo "no project version in CMakeLists.txt"; exit 1; }
 	@changelog=$$(dpkg-parsechangelog -S Version) && \
@@ -151,7 +194,8 @@ deb:
 	mkdir -p $(DEB_BUILD)/quib-$(VERSION) $(DIST)
 	tar -cf - $(foreach x,$(DEB_EXCLUDE),--exclude=./$(x)) . \
 	  | tar -xf - -C $(DEB_BUILD)/quib-$(VERSION)
-	cd $(DEB_BUILD)/quib-$(VERSION) && dpkg-buildpackage -us -uc -b $(DEB_FLAGS)
+	cd $(DEB_BUILD)/quib-$(VERSION) && $(deb_env) dpkg-buildpackage -us -uc -b \
+	  $(deb_cross) $(DEB_FLAGS)
 	rm -f $(DIST)/quib_* $(DIST)/quib-dbgsym_*
 	mv $(DEB_BUILD)/*.deb $(DEB_BUILD)/*.changes $(DEB_BUILD)/*.buildinfo $(DIST)/
 	@ls -l $(DIST)

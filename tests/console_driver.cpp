@@ -2,7 +2,11 @@
 // argument: c clearScreen, m:X:Y moveCursor, p:N putChar, t:TEXT printText
 // (a wrong result of either ends the driver with status 4),
 // s:N setCursorShape, b ringBell, w reads a key, z:N sleeps N ms, a fails
-// an assertion inside the layer. On Windows, whose console Wine's drawing on a
+// an assertion inside the layer. On Linux g:N prints on standard error
+// whether the layer takes descriptor N for its terminal, as "FC": F by the
+// full check (the device where the kernel tells it), C by the controlling
+// terminal alone, the check without the device. On Windows, whose console
+// Wine's drawing on a
 // terminal shows without colours or the cursor's size, o:N opens the layer
 // again in a console of the attribute N, and these print what the console
 // holds: k the cursor as "[size,visible]"; r reads a key while a second thread
@@ -67,6 +71,8 @@ void readKeyWatched() {
                   after == before);
 }
 } // namespace
+#else
+#include "terminal.h"
 #endif
 
 namespace {
@@ -109,6 +115,10 @@ int main(int argc, char **argv) {
       SetConsoleTextAttribute(openDevice("CONOUT$"), WORD(n));
       quib::openConsole();
     }
+#else
+    if (op == 'g')
+      std::fprintf(stderr, "%d%d", quib::terminal::isControllingTerminal(n),
+                   quib::terminal::isCallersTerminal(n));
 #endif
     if (op == 'a')
       quib::decodeKey(nullptr, 0, true);

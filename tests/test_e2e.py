@@ -10,6 +10,7 @@ import os
 import random
 import re
 import resource
+import shlex
 import signal
 import subprocess
 import sys
@@ -20,8 +21,11 @@ import unittest
 from harness import (CELL_X, CELL_Y, DEADLINE, EMPTY, LONG, ON_SCREEN,
                      READ_BACK, RUNNER, SIGNAL_KEYS, W, Term, picture)
 
-QUIB, DRIVER = ([RUNNER] * READ_BACK + [os.path.abspath(os.environ[n])]
-                for n in ("QUIB", "QUIB_DRIVER"))
+# A program of another architecture runs through the emulator in
+# QUIB_EMULATOR (qemu-user), which the terminal does not see.
+QUIB, DRIVER = ([RUNNER] * READ_BACK + os.environ.get("QUIB_EMULATOR", "").split()
+                + [os.path.abspath(os.environ[n])] for n in ("QUIB", "QUIB_DRIVER"))
+SHELL_QUIB = shlex.join(QUIB)  # as a shell starts it
 HERE = os.path.dirname(os.path.abspath(__file__))
 ENV = {"TERM": "xterm", "PATH": "/usr/bin:/bin", **{
     n: os.environ[n] for n in ("WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES")
@@ -255,7 +259,7 @@ class Ends(Case):
         # the program, as the terminal discards them. (Wine's console on a
         # terminal ends with the program, and the keys it held with it.)
         t = self.editor(typed(LONG) + "\r", QUIB if not SIGNAL_KEYS else [
-            "/bin/sh", "-c", "trap : INT; " + QUIB[0] + THEN_READ])
+            "/bin/sh", "-c", "trap : INT; " + SHELL_QUIB + THEN_READ])
         t.wait(lambda: t.text() == "", "no search")
         searching = len(t.raw)
         t.send("abc\x03")
@@ -268,7 +272,7 @@ class Ends(Case):
 
     @unittest.skipUnless(ON_SCREEN, "the terminal is asked nothing")
     def test_answers_on_their_way_at_a_signal_stay_off_the_shell(self):
-        t = self.term(["/bin/sh", "-c", QUIB[0] + THEN_READ], style=5, hold=True)
+        t = self.term(["/bin/sh", "-c", SHELL_QUIB + THEN_READ], style=5, hold=True)
         self.ready(t)
         with open(f"/proc/{t.pid}/task/{t.pid}/children") as children:
             os.kill(int(children.read()), signal.SIGTERM)
@@ -285,7 +289,7 @@ class Ends(Case):
         for keys, then in [("\x1b", "hello\n"), ("q", "hello\n"),
                            ("qhello\n", "")]:
             with self.subTest(keys=keys):
-                t = self.term(["/bin/sh", "-c", QUIB[0] + THEN_READ], style=5,
+                t = self.term(["/bin/sh", "-c", SHELL_QUIB + THEN_READ], style=5,
                               late=0.7)
                 t.wait(lambda: t.text() == picture(EMPTY), "no start screen")
                 self.ready(t).send(keys)
@@ -313,7 +317,7 @@ class Ends(Case):
                 (" -h", "nhello\n", 0), (" -h", "\x1bPhello\r", 0),
                 (" > out", "", 0)]:
             with self.subTest(command=command, ahead=ahead):
-                t = self.term(["/bin/sh", "-c", QUIB[0] + command + THEN_READ],
+                t = self.term(["/bin/sh", "-c", SHELL_QUIB + command + THEN_READ],
                               style=5)
                 if ahead:
                     t.send(keys)
@@ -342,7 +346,7 @@ class Suspend(Case):
         t = self.term(["/bin/dash", "-i"], dict(ENV, PS1="$ ", ENV=""),
                       style=3, late=late)
         t.wait_text("$")
-        t.send(QUIB[0] + "\n")
+        t.send(SHELL_QUIB + "\n")
         t.wait(lambda: t.text() == picture(EMPTY), "did not start")
         t.send(typing)
         t.wait(lambda: ready(t.text()), "not ready to stop")
@@ -468,7 +472,7 @@ class Storm(Case):
         keys = [k for k in self.KEYS if k != "\x7f"]  # the shell's erase key
         for _ in range(6):
             burst = "".join(rng.choice(keys) for _ in range(300))
-            t = self.ready(self.term(["/bin/sh", "-c", QUIB[0] +
+            t = self.ready(self.term(["/bin/sh", "-c", SHELL_QUIB +
                                       '; echo GONE; IFS= read -r line; printf %s '
                                       '"$line" >got'], style=5))
             with open(f"/proc/{t.pid}/task/{t.pid}/children") as children:
@@ -552,6 +556,25 @@ class Layer(Case):
         self.assertEqual((t.end(), t.lines()[2], t.file("out")),
                          (0, "  A", b"[25,1]x" if READ_BACK else b"x"))
         self.assertNotIn(b" q", t.raw)
+
+    @unittest.skipUnless(ON_SCREEN, "the terminal layer's own check")
+    def test_which_descriptor_is_the_terminal(self):
+        # Standard input, output and error (a file) as the layer takes them:
+        # by the device where the kernel tells it (not under qemu-user) and
+        # by the controlling terminal alone, which must agree.
+        other, other_tty = os.openpty()
+        reader, writer = os.pipe()
+        for fd in (other, other_tty, reader, writer):
+            self.addCleanup(os.close, fd)
+        for what, out, answer in [
+                ("the terminal", 1, "11"), ("/dev/tty", "/dev/tty", "11"),
+                ("a file", "out", "00"), ("another terminal", other_tty, "00"),
+                ("a pipe", writer, "00")]:
+            with self.subTest(out=what):
+                t = self.term([*DRIVER, "g:0", "g:1", "g:2"],
+                              files={1: out, 2: "err"})
+                self.assertEqual((t.end(), t.file("err")),
+                                 (0, b"11" + answer.encode() + b"00"))
 
     @unittest.skipUnless(READ_BACK, "only a console's mode is read back")
     def test_ctrl_c_is_a_key_while_one_is_awaited(self):

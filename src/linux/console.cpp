@@ -50,18 +50,30 @@ int openTerminal() {
   return tty;
 }
 
+} // namespace
+
 // Whether fd is the terminal the layer opened: the same device, by
 // TIOCGDEV, which also tells the real terminal behind /dev/tty and
 // /dev/console (and, unlike the session's number, memory checkers follow).
-bool isControllingTerminal(int fd) {
+// Where the kernel or an emulator has no TIOCGDEV (Linux before 3.0,
+// qemu-user, sandboxes), the terminal the layer opened is the controlling
+// one, and isCallersTerminal tells that.
+bool terminal::isControllingTerminal(int fd) {
   unsigned int own = 0;
   unsigned int other = 0;
   if (console.tty < 0)
     return false;
-  if (::ioctl(console.tty, TIOCGDEV, &own) != 0) // Linux before 3.0
-    return ::tcgetsid(fd) == ::getsid(0);
+  if (::ioctl(console.tty, TIOCGDEV, &own) != 0)
+    return isCallersTerminal(fd);
   return ::ioctl(fd, TIOCGDEV, &other) == 0 && other == own;
 }
+
+// The kernel tells a terminal's foreground process group only to a process
+// whose controlling terminal it is (ENOTTY to any other, and for files and
+// pipes); every Linux kernel and qemu-user answer TIOCGPGRP.
+bool terminal::isCallersTerminal(int fd) { return ::tcgetpgrp(fd) != -1; }
+
+namespace {
 
 CursorFamily cursorFamily(const char *term) {
   if (std::strncmp(term, "linux", 5) == 0)

@@ -169,9 +169,16 @@ void handBackKeys() {
   len = withoutAnswers(keys, len);
   if (len == 0 || !setMode(handBackMode))
     return;
-  for (std::size_t i = 0; i < len; ++i)
-    if (::ioctl(console.tty, TIOCSTI, &keys[i]) != 0)
+  for (std::size_t i = 0; i < len; ++i) {
+    // TIOCSTI reads one char. qemu-user reads an int there in the
+    // program's byte order and gives the kernel its lowest byte, which a
+    // big-endian program keeps last: with the key in each byte of an int,
+    // both take the key.
+    unsigned char key[sizeof(int)];
+    std::memset(key, keys[i], sizeof key);
+    if (::ioctl(console.tty, TIOCSTI, key) != 0)
       return;
+  }
 }
 
 namespace {

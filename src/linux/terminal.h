@@ -147,6 +147,12 @@ struct LayerCall {
   LayerCall &operator=(const LayerCall &) = delete;
 };
 
+// console.cpp: whether fd is the terminal the layer opened; by its device
+// where the kernel tells it, else by isCallersTerminal (fd is the
+// process's controlling terminal).
+bool isControllingTerminal(int fd);
+bool isCallersTerminal(int fd);
+
 // screen.cpp: drawing.
 bool writeAll(int fd, const char *data, std::size_t len);
 void flushDrawing();
