@@ -42,14 +42,13 @@ PRINTS = re.compile(rb"(?!)()|" + TOKEN % rb"[^[]", re.S)
 
 
 class Term:
-    def __init__(self, argv, env, style=None, files=(), hold=False, late=0):
+    def __init__(self, argv, env, style=None, files=(), late=0):
         # Runs argv in a directory of its own; files maps standard
         # descriptors to names there, or to descriptors. style: what DECRQSS
-        # answers; hold: the answers wait in held until the test sends them;
-        # late: they go out that many seconds after the question, as from a
-        # terminal far away (pump sends them; late holds what is to come).
+        # answers; late: the answers go out that many seconds after the
+        # question, as from a terminal far away (pump sends them; late holds
+        # what is to come).
         self.style, self.dir = style, tempfile.mkdtemp(prefix="quib-")
-        self.held = None if not hold else []
         self.delay, self.late = late, []
         self.tokens = PRINTS if style is None else PARSES
         self.fd, tty = os.openpty()
@@ -76,9 +75,7 @@ class Term:
         os.write(self.fd, keys.encode("latin-1"))
 
     def answer(self, text):
-        if self.held is not None:
-            self.held.append(text)
-        elif self.delay:
+        if self.delay:
             self.late.append((time.monotonic() + self.delay, text))
         else:
             self.send(text)
@@ -138,8 +135,7 @@ class Term:
     def resize(self, cols, rows):
         # Like a terminal that loses what was drawn, and the cursor's place,
         # when its window changes size; the model keeps its 80 x 25.
-        fcntl.ioctl(self.fd, termios.TIOCSWINSZ,
-                    struct.pack("4H", rows, cols, 0, 0))
+        fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("4H", rows, cols, 0, 0))
         self.rows, self.x, self.y = [" " * W] * H, 1, 1
 
     def lines(self):
@@ -168,8 +164,7 @@ class Term:
         end = time.monotonic() + deadline
         while not (cond() and (not settled or self.quiet())):
             if time.monotonic() > end:
-                rows = "\n".join(f"{y:2}|{line}" for y, line in
-                                 enumerate(self.lines(), 1))
+                rows = "\n".join(f"{y:2}|{line}" for y, line in enumerate(self.lines(), 1))
                 raise AssertionError(
                     f"{what}\n{rows}\ncursor ({self.x}, {self.y}), status "
                     f"{self.status}, last output {self.raw[-160:]!r}")

@@ -24,24 +24,18 @@ std::vector<std::string> split(const std::string &line, std::size_t room = 256,
 }
 
 TEST(CommandLine, SplitByTheProgramsOwnRules) {
+  // clang-format off
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"quib", {}},
-      {"  \tquib -h", {"-h"}},
-      {"quib\t-h  \t ", {"-h"}},
-      {"\"C:\\Program Files\\q.exe\" -v x", {"-v", "x"}},
-      {"\"C:\\q.exe\"-h", {"-h"}},
-      {"\"C:\\no end -h", {}},
-      {"quib \"-h\"", {"-h"}},
-      {"quib \"\"", {""}},
-      {"quib \"\" a \"\"", {"", "a", ""}},
-      {"quib a\"b c\"d \"e", {"ab cd", "e"}},
-      {"quib \"a\"\"b\"", {"ab"}},
-      {"quib \\\"x\\\" \"a \\\" b\"", {"\"x\"", "a \" b"}},
-      {"quib \\\\\"x a\\\\b c\\", {"\\\"x", "a\\\\b", "c\\"}},
-      {"quib * ? /?", {"*", "?", "/?"}},
-      {"quib \x81\" x \x81\\\"a b\" \x81",
-       {"\x81\"", "x", "\x81\\a b", "\x81"}},
+    {"quib", {}}, {"  \tquib -h", {"-h"}}, {"quib\t-h  \t ", {"-h"}},
+    {"\"C:\\Program Files\\q.exe\" -v x", {"-v", "x"}}, {"\"C:\\q.exe\"-h", {"-h"}},
+    {"\"C:\\no end -h", {}}, {"quib \"-h\"", {"-h"}}, {"quib \"\"", {""}},
+    {"quib \"\" a \"\"", {"", "a", ""}}, {"quib a\"b c\"d \"e", {"ab cd", "e"}},
+    {"quib \"a\"\"b\"", {"ab"}}, {"quib \\\"x\\\" \"a \\\" b\"", {"\"x\"", "a \" b"}},
+    {"quib \\\\\"x a\\\\b c\\", {"\\\"x", "a\\\\b", "c\\"}},
+    {"quib * ? /?", {"*", "?", "/?"}},
+    {"quib \x81\" x \x81\\\"a b\" \x81", {"\x81\"", "x", "\x81\\a b", "\x81"}},
   };
+  // clang-format on
   for (const auto &[line, args] : cases) {
     std::vector<std::string> expected{"C:\\q.exe"};
     expected.insert(expected.end(), args.begin(), args.end());

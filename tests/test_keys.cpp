@@ -34,20 +34,17 @@ std::vector<int> ext(std::initializer_list<int> codes) {
 // The keys handed back to the terminal at the end: the bytes typed, in
 // order, with every answer of the terminal left out, whole or cut off at the
 // end; what merely looks like the start of one is kept.
+// clang-format off
 TEST(Keys, HandedBackWithoutTheTerminalsAnswers) {
   const std::pair<std::string, std::string> rows[] = {
-      {"ls\r\033[A\033OP\xc3\xb6\033", "ls\r\033[A\033OP\xc3\xb6\033"},
-      {"\033P1$r2 q\033\\\033[?62;22cls\n", "ls\n"},
-      {"a\033P1$r2 q\033\\b\033[?1;2cc", "abc"},
-      {"\033\033P0$r\033\\\033[?6c\033", "\033\033"}, // Esc, then answers
-      {"q\033P>|xterm(390)\033\\", "q"},              // any DCS string
-      {"x\033P1$r2 q", "x"},
-      {"x\033P1$r2 q\033", "x"}, // cut off
-      {"x\033[?64;1", "x"},
-      {"x\033[?", "x"},
-      {"\033[1;5A\033[I\033P", "\033[1;5A\033[I\033P"}, // keys, Alt+P
-      {"\033Pq\033x", "\033Pq\033x"},                   // Alt+P q Alt+x
+    {"ls\r\033[A\033OP\xc3\xb6\033", "ls\r\033[A\033OP\xc3\xb6\033"},
+    {"\033P1$r2 q\033\\\033[?62;22cls\n", "ls\n"}, {"a\033P1$r2 q\033\\b\033[?1;2cc", "abc"},
+    {"\033\033P0$r\033\\\033[?6c\033", "\033\033"}, {"q\033P>|xterm(390)\033\\", "q"},
+    // Cut off at the end; then what only looks like an answer's start.
+    {"x\033P1$r2 q", "x"}, {"x\033P1$r2 q\033", "x"}, {"x\033[?64;1", "x"}, {"x\033[?", "x"},
+    {"\033[1;5A\033[I\033P", "\033[1;5A\033[I\033P"}, {"\033Pq\033x", "\033Pq\033x"},
   };
+  // clang-format on
   for (const auto &[typed, kept] : rows) {
     std::string bytes = typed;
     auto *b = reinterpret_cast<unsigned char *>(bytes.data());

@@ -32,6 +32,9 @@ class Link(Term):
     def send(self, keys):
         self.going.append((time.monotonic() + self.link, keys))
 
+    def answer(self, text):  # at once, from the far end
+        self.send(text)
+
     def pump(self, timeout=0.005):
         now = time.monotonic()
         while self.going and self.going[0][0] <= now:
