@@ -87,7 +87,7 @@ def shell_reads(quib, delay, key, moment):
         if key == "q":
             t.settle(0.1, drain=False)
             t.send("echo ahead\n")
-        done = {"q": lambda: "ahead" in t.lines(),
+        done = {"q": lambda: re.search(r"^(\$ )?ahead$", t.text(), re.M),
                 "\x1a": lambda: "Stopped" in t.text()}.get(
                     key, lambda: t.text() == "$")
         t.wait(done, "did not end or stop")
