@@ -35,8 +35,9 @@
 // (on Linux when the locale is UTF-8, in UTF-8; on Windows whatever the
 // output code page); to a file or pipe every byte stays as it is.
 // printText returns the number of characters produced, or -1 when writing
-// failed; on Windows a text is cut after 4095 characters. On Linux drawing waits in a buffer that is written before every
-// read, text, cursor shape and at the end.
+// failed; on Windows a text is cut after 4095 characters. On Linux drawing
+// waits in a buffer that is written before every read, text, cursor shape and
+// at the end.
 //
 // Cursor shapes: 0 hidden, 1 a solid block, 2 the normal cursor (Windows:
 // a quarter of the cell; Linux: a steady underline); applied only when
