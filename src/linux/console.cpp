@@ -258,7 +258,7 @@ void setCursorShape(int shape) {
   LayerCall call;
   // A frame ends here; the search may follow, whatever standard output is.
   flushDrawing();
-  if (!console.stdoutIsTerminal || shape < 0 || shape > 2)
+  if (!console.stdoutIsTerminal || shape < cursorHidden || shape > cursorNormal)
     return;
   if (console.text != nullptr)
     std::fflush(console.text);

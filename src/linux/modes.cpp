@@ -67,12 +67,9 @@ bool prepareModes() {
 void giveBackTerminal() {
   if (modeInForce != originalMode)
     setMode(originalMode);
-  if (shapeInForce < 0)
-    return;
-  Output out;
-  out.fd = 1;
-  out.put(console.cursorBack, static_cast<std::size_t>(console.cursorBackLen));
-  out.flush();
+  if (shapeInForce >= 0)
+    writeAll(1, console.cursorBack,
+             static_cast<std::size_t>(console.cursorBackLen));
 }
 
 // ===========================================================================
